@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the screenshots need.
+# Does nothing when everything is already present.
+set -euo pipefail
+
+packages=(
+  cmake g++ make
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  fonts-liberation fonts-ipafont-gothic fonts-dejavu-core
+  xvfb xauth imagemagick
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+  sudo=(sudo)
+else
+  echo "Missing packages (${missing[*]}) and neither root nor sudo is available." >&2
+  exit 1
+fi
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
