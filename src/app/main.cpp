@@ -1,0 +1,345 @@
+// The main window's life cycle: creation, the connection sequence on first
+// show, closing; the picture buttons, the menu and the windows beside it.
+#include "main.h"
+#include "ui_main.h"
+#include "ui_page_adcatt.h"
+#include "ui_page_adcoperation.h"
+#include "ui_page_analogpath.h"
+#include "ui_page_dacadcfunc.h"
+#include "ui_page_dacatt.h"
+#include "ui_page_dacoperation.h"
+#include "ui_page_ioconfig.h"
+#include "ui_page_statusflag.h"
+
+#include "about.h"
+#include "inttext.h"
+#include "multirowtabbar.h"
+#include "pictures.h"
+#include "pressableimage.h"
+#include "radiogroup.h"
+#include "regview.h"
+#include "splash.h"
+#include "uiseam.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QProgressBar>
+#include <QSettings>
+
+TForm1 *Form1 = nullptr;
+
+TForm1::TForm1(QWidget *parent)
+    : QMainWindow(parent),
+      ui(new Ui::TForm1),
+      pageDacAdcFunc(new Ui::PageDacAdcFunc),
+      pageIoConfig(new Ui::PageIoConfig),
+      pageDacOperation(new Ui::PageDacOperation),
+      pageAdcOperation(new Ui::PageAdcOperation),
+      pageDacAtt(new Ui::PageDacAtt),
+      pageAdcAtt(new Ui::PageAdcAtt),
+      pageStatusFlag(new Ui::PageStatusFlag),
+      pageAnalogPath(new Ui::PageAnalogPath)
+{
+    if (!Form1)
+        Form1 = this;
+    ui->setupUi(this);
+    pageDacAdcFunc->setupUi(ui->DACADCFunc);
+    pageIoConfig->setupUi(ui->IOConfig);
+    pageDacOperation->setupUi(ui->DACOperation);
+    pageAdcOperation->setupUi(ui->TabSheet2);
+    pageDacAtt->setupUi(ui->DACAtt);
+    pageAdcAtt->setupUi(ui->ADCAtt);
+    pageStatusFlag->setupUi(ui->StatusFlag);
+    pageAnalogPath->setupUi(ui->AnalogPath);
+    MultiRowTabBar::install(ui->MainTab);
+
+    // Fixed single border: no resizing, no maximise box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(739, 565 + menuBar()->sizeHint().height());
+
+    ui->Image1->setPixmap(pictures::titleLettering());
+    ui->Image2->setPixmap(pictures::logo());
+    ui->imgSave->setPixmap(pictures::buttonPlate(QStringLiteral("Save"), QSize(79, 24)));
+    ui->imgClear->setPixmap(pictures::buttonPlate(QStringLiteral("Clear"), QSize(79, 24)));
+    ui->imgRead->setPixmap(pictures::buttonPlate(QStringLiteral("Read"), QSize(53, 24)));
+    ui->imgWrite->setPixmap(pictures::buttonPlate(QStringLiteral("Write"), QSize(53, 24)));
+    ui->imgExit->setPixmap(pictures::buttonPlate(QStringLiteral("EXIT"), QSize(111, 24)));
+    // A picture button shows its plate from the top left, so the pressed look can crop the bottom row.
+    for (PressableImage *img : {ui->imgSave, ui->imgClear, ui->imgRead, ui->imgWrite, ui->imgExit})
+        img->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    rgInterface = new RadioGroup(ui->rgInterface);
+    selDout = new RadioGroup(findChild<QGroupBox *>(QStringLiteral("selDout")));
+
+    connectHandlers();
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    if (!m_closed)
+        FormClose();
+    if (Form1 == this)
+        Form1 = nullptr;
+    delete pageAnalogPath;
+    delete pageStatusFlag;
+    delete pageAdcAtt;
+    delete pageDacAtt;
+    delete pageAdcOperation;
+    delete pageDacOperation;
+    delete pageIoConfig;
+    delete pageDacAdcFunc;
+    delete ui;
+}
+
+void TForm1::FormCreate()
+{
+    libraryHandle.unload();
+    commErrorShown = false;
+    ioSuppressed = true;
+    historyEnabled = false;
+    sliderEventsEnabled = true;
+
+    pictureButtons = {};
+    for (PressableImage *img : {ui->imgSave, ui->imgClear, ui->imgRead, ui->imgWrite, ui->imgExit}) {
+        const int slot = tagOf(img);
+        pictureButtons[slot].image = img;
+        pictureButtons[slot].home = img->pos();
+        img->resize(img->width(), 24);
+    }
+
+    for (int i = 0; i < 8; ++i)
+        zeroIndicators[i] = findChild<QLabel *>(QStringLiteral("ZERO%1").arg(i + 1));
+    for (int i = 0; i < 6; ++i)
+        overflowIndicators[i] = findChild<QLabel *>(QStringLiteral("OVF%1").arg(i + 1));
+
+    dacMuteAll = false;
+    adcMuteAll = false;
+
+    connectionSettings = evm::ConnectionSettings{};
+    connectionSettings.word56 = 3;
+
+    readSettings();
+    buildBindingTables();
+    Q_ASSERT_X(bindingProblems().isEmpty(), "TForm1", qPrintable(bindingProblems().join(QLatin1Char('\n'))));
+
+    btnZeroClrClick();
+    btnOVFClrClick();
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    guard([this] { FormShow(); });
+}
+
+void TForm1::FormShow()
+{
+    ui->Memo1->clear();
+    SplashForm->show();
+    setSplashText(QStringLiteral("Loading..."));
+
+    shadow.fillReadableMask();
+
+    const auto status = libraryHandle.load();
+    if (status != evm::BoardLibrary::LoadStatus::Loaded) {
+        SplashForm->hide();
+        UiSeam::current().messageBox(this,
+                                     status == evm::BoardLibrary::LoadStatus::CannotLoad ? QStringLiteral("Cannot load DLL")
+                                                                                         : QStringLiteral("Invalid DLL"),
+                                     QStringLiteral("DLL error"), UiSeam::Icon::Error, UiSeam::Ok);
+        return;
+    }
+
+    ioSuppressed = true;
+    boardPort = libraryHandle.init(0, &connectionSettings);
+    if (boardPort == 0) {
+        SplashForm->hide();
+        ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
+        ShowConnectionPicture(false);
+        UiSeam::current().messageBox(this, QStringLiteral("No EVM was found"), QStringLiteral("Error"),
+                                     UiSeam::Icon::Error, UiSeam::Ok);
+        ResetShadowToDefaults();
+        RefreshControls();
+        return;
+    }
+    ui->StatusBar1->showMessage(QStringLiteral("Ready"));
+    ShowConnectionPicture(true);
+
+    setSplashText(QStringLiteral("Initializing..."));
+    SplashForm->ProgressBar1->setRange(0, 30);
+    SplashForm->ProgressBar1->setValue(0);
+    SplashForm->repaintNow();
+    SplashForm->ProgressBar1->setVisible(true);
+
+    ioSuppressed = false;
+    driveBoardLines(true);
+    ioSuppressed = true;
+    ResyncFromDevice();
+    ioSuppressed = false;
+
+    if (QFileInfo(QStringLiteral("startup.csv")).isFile())
+        RunScript(QStringLiteral("startup.csv"), false);
+
+    RefreshControls();
+    SplashForm->hide();
+    historyEnabled = true;
+}
+
+// The board lines of start-up and Reconnect, read from the controls as they stand.
+// Reconnect leaves the DOUT lines as they are.
+void TForm1::driveBoardLines(bool withDout)
+{
+    WriteBoardPin(0, 0);
+    WriteBoardPin(4, 1);
+    for (int pin = 11; pin <= 15; ++pin)
+        WriteBoardPin(pin, 85);
+    WriteBoardPin(53, 1);
+    auto *dacMs = findChild<QComboBox *>(QStringLiteral("cbDACMasterSlave"));
+    auto *adcMs = findChild<QComboBox *>(QStringLiteral("cbADCMasterSlave"));
+    WriteBoardPin(55, dacMs->currentIndex() == 0 ? 1 : 0);
+    WriteBoardPin(52, adcMs->currentIndex() == 0 ? 1 : 0);
+    WriteBoardPin(54, adcMs->currentIndex() == 0 ? 1 : 0);
+    for (int i = 0; i < 4; ++i) {
+        auto *din = findChild<QCheckBox *>(QStringLiteral("cbDIN%1").arg(i + 1));
+        WriteBoardPin(49 - i, din->isChecked() ? 1 : 0);
+    }
+    if (withDout)
+        selDoutClick();
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (!m_closed)
+        FormClose();
+    event->accept();
+    // Closing the main window ends the program, whatever other window is open.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TForm1::FormClose()
+{
+    m_closed = true;
+    if (libraryHandle.isLoaded()) {
+        libraryHandle.close();
+        libraryHandle.unload();
+    }
+    if (settingsFile) {
+        settingsFile->sync();
+        settingsFile.reset();
+    }
+}
+
+void TForm1::ExitClick()
+{
+    close();
+}
+
+void TForm1::About2Click()
+{
+    if (libraryHandle.isLoaded())
+        AboutDialog->lDLLver->setText(libraryVersionText(libraryHandle.getVer()));
+    AboutDialog->lPort->setText(QString::number(boardPort));
+    UiSeam::current().execDialog(AboutDialog);
+}
+
+void TForm1::RegisterMap1Click()
+{
+    RegViewForm->show();
+    RegViewForm->raise();
+    RegViewForm->activateWindow();
+}
+
+void TForm1::imgMouseDown(PressableImage *sender)
+{
+    PictureSlot &slot = pictureButtons[tagOf(sender)];
+    if (!slot.image)
+        return;
+    slot.image->move(slot.home + QPoint(1, 1));
+    slot.image->resize(slot.image->width(), 23);
+}
+
+void TForm1::imgMouseUp(PressableImage *sender)
+{
+    PictureSlot &slot = pictureButtons[tagOf(sender)];
+    if (!slot.image)
+        return;
+    slot.image->move(slot.home);
+    slot.image->resize(slot.image->width(), 24);
+}
+
+void TForm1::setSplashText(const QString &text)
+{
+    SplashForm->setText(text);
+    SplashForm->repaintNow();
+}
+
+void TForm1::guard(const std::function<void()> &body)
+{
+    try {
+        body();
+    } catch (const evm::ConversionError &e) {
+        UiSeam::current().errorReport(e.message());
+    } catch (const std::exception &e) {
+        UiSeam::current().errorReport(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TForm1::connectHandlers()
+{
+    connect(ui->Open1, &QAction::triggered, this, [this] { guard([this] { Open1Click(); }); });
+    connect(ui->SaveRegisterDump, &QAction::triggered, this, [this] { guard([this] { SaveRegisterDumpClick(); }); });
+    connect(ui->Exit1, &QAction::triggered, this, [this] { ExitClick(); });
+    connect(ui->RegisterMap1, &QAction::triggered, this, [this] { RegisterMap1Click(); });
+    connect(ui->About2, &QAction::triggered, this, [this] { guard([this] { About2Click(); }); });
+
+    for (PressableImage *img : {ui->imgSave, ui->imgClear, ui->imgRead, ui->imgWrite, ui->imgExit}) {
+        connect(img, &PressableImage::mouseDown, this, &TForm1::imgMouseDown);
+        connect(img, &PressableImage::mouseUp, this, &TForm1::imgMouseUp);
+    }
+    connect(ui->imgSave, &PressableImage::clicked, this, [this] { guard([this] { bSaveHistryClick(); }); });
+    connect(ui->imgClear, &PressableImage::clicked, this, [this] { guard([this] { bClearHistryClick(); }); });
+    connect(ui->imgRead, &PressableImage::clicked, this, [this] { guard([this] { ReadClick(); }); });
+    connect(ui->imgWrite, &PressableImage::clicked, this, [this] { guard([this] { WriteClick(); }); });
+    connect(ui->imgExit, &PressableImage::clicked, this, [this] { ExitClick(); });
+
+    ui->RDA_reg->installEventFilter(this);
+    ui->RDA_data->installEventFilter(this);
+
+    connect(ui->btnMRST, &QPushButton::clicked, this, [this] { guard([this] { btnMRSTClick(); }); });
+    connect(ui->btnSRST, &QPushButton::clicked, this, [this] { guard([this] { btnSRSTClick(); }); });
+    connect(ui->btnRESET, &QPushButton::clicked, this, [this] { guard([this] { btnRESETClick(); }); });
+    connect(ui->bBDRST, &QPushButton::clicked, this, [this] { guard([this] { bBDRSTClick(); }); });
+    connect(rgInterface, &RadioGroup::clicked, this, [this] { guard([this] { rgInterfaceClick(); }); });
+    connect(ui->cbAddr, &QComboBox::activated, this, [this] { guard([this] { cbAddrChange(); }); });
+
+    connectBindings();
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return QMainWindow::eventFilter(watched, event);
+    const int qtKey = static_cast<QKeyEvent *>(event)->key();
+    const bool enter = qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
+    // KeyPressStopBeep: the Enter character never reaches the edit.
+    if (event->type() == QEvent::KeyPress)
+        return enter;
+    const int key = enter ? 13 : qtKey;
+    if (watched == ui->RDA_reg) {
+        if (key == 13)
+            guard([this] { ReadClick(); });
+    } else if (watched == ui->RDA_data) {
+        if (key == 13)
+            guard([this] { WriteClick(); });
+    } else if (auto *edit = qobject_cast<QLineEdit *>(watched)) {
+        guard([this, edit, key] { TrackEditKeyUp(edit, key); });
+    }
+    return false;
+}

@@ -1,0 +1,108 @@
+// Register and pin access: the three primitives every board access goes
+// through, the history log, the direct-access box, the shadow's loads.
+#include "main.h"
+#include "ui_main.h"
+
+#include "inttext.h"
+#include "pictures.h"
+#include "regview.h"
+#include "splash.h"
+#include "uiseam.h"
+
+#include <QProgressBar>
+
+namespace {
+// Every library call gets a fresh zeroed buffer; byte 0 carries the value.
+struct TransferBuffer {
+    uint8_t bytes[evm::TransferBufferSize] = {};
+};
+} // namespace
+
+void TForm1::WriteBoardPin(int pin, uint8_t value)
+{
+    if (boardPort == 0)
+        return;
+    TransferBuffer buffer;
+    buffer.bytes[0] = value;
+    if (ioSuppressed)
+        return;
+    const int32_t code = libraryHandle.writeData(evm::PinChannel, pin, buffer.bytes, 1);
+    // Every failing line write is reported: they are few and each one matters.
+    if (code != 0)
+        UiSeam::current().showMessage(QStringLiteral("Communication error: SPERR") + evm::hexText(code, 4));
+}
+
+void TForm1::WriteRegister(uint32_t reg, int32_t value)
+{
+    if (boardPort == 0)
+        return;
+    TransferBuffer buffer;
+    buffer.bytes[0] = static_cast<uint8_t>(value);
+    if (!ioSuppressed) {
+        const int32_t code = libraryHandle.writeData(evm::ChipChannel, static_cast<int32_t>(reg), buffer.bytes, 1);
+        if (code != 0 && !commErrorShown) {
+            commErrorShown = true;
+            UiSeam::current().showMessage(QStringLiteral("Communication error: WRERR") + evm::hexText(code, 4));
+        }
+    }
+    if (const auto row = shadow.store(reg, value))
+        RegViewForm->ShowRegisterRow(row->row, row->value);
+    if (historyEnabled)
+        appendHistory(evm::registerLine(reg, static_cast<uint32_t>(value)));
+}
+
+uint8_t TForm1::ReadRegister(int32_t reg)
+{
+    if (boardPort == 0)
+        return 0;
+    TransferBuffer buffer;
+    const int32_t code = libraryHandle.readData(evm::ChipChannel, reg, buffer.bytes, 1);
+    if (code != 0 && !commErrorShown) {
+        commErrorShown = true;
+        UiSeam::current().showMessage(QStringLiteral("Communication error: RDERR") + evm::hexText(code, 4)
+                                      + QStringLiteral("\nPlease check interface setting."));
+    }
+    return buffer.bytes[0];
+}
+
+void TForm1::appendHistory(const QString &line)
+{
+    ui->Memo1->appendPlainText(line);
+}
+
+void TForm1::ReadClick()
+{
+    const int32_t reg = evm::toInteger(ui->RDA_reg->text());
+    const uint8_t b = ReadRegister(reg);
+    ui->RDA_data->setText(QStringLiteral("0x") + evm::hexText(b, 2));
+}
+
+void TForm1::WriteClick()
+{
+    // The data text is converted first, so with both texts wrong it is the one reported.
+    const int32_t data = evm::toInteger(ui->RDA_data->text());
+    const int32_t reg = evm::toInteger(ui->RDA_reg->text());
+    WriteRegister(static_cast<uint32_t>(reg), data);
+    RefreshControls();
+}
+
+void TForm1::ShowConnectionPicture(bool connected)
+{
+    ui->imgConnection->setPixmap(pictures::connectionPlate(connected ? 1 : 0));
+    ui->imgConnection->repaint();
+}
+
+void TForm1::ResetShadowToDefaults()
+{
+    shadow.resetToDefaults();
+}
+
+void TForm1::ResyncFromDevice()
+{
+    for (int d = 0; d < evm::RegisterCount; ++d) {
+        // The bar repaints itself at once when its drawn length changes.
+        SplashForm->ProgressBar1->setValue(d);
+        shadow.storeReadBack(d, ReadRegister(evm::FirstRegister + d));
+    }
+    shadow.finishReadBack();
+}

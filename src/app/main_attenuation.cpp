@@ -1,0 +1,68 @@
+// The attenuators: track bar and dB edit of each row, and the two master mutes.
+#include "main.h"
+
+#include "dbtext.h"
+#include "radiogroup.h"
+#include "uiseam.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSlider>
+#include <QToolButton>
+
+#include <stdexcept>
+
+void TForm1::TrackChange(QSlider *sender)
+{
+    if (!sliderEventsEnabled)
+        return;
+    sliderEventsEnabled = false;
+    // The guard flag comes back even when the write's error report is dismissed by an exception.
+    struct Restore {
+        bool &flag;
+        ~Restore() { flag = true; }
+    } restore{sliderEventsEnabled};
+    const SliderBinding &row = sliderTable[tagOf(sender)];
+    const int p = sender->value();
+    row.edit->setText(evm::dbText(p, row.zeroDb));
+    WriteRegister(row.reg, p);
+}
+
+void TForm1::TrackEditKeyUp(QLineEdit *sender, int key)
+{
+    if (!sliderEventsEnabled || key != 13)
+        return;
+    const SliderBinding &row = sliderTable[tagOf(sender)];
+    const std::optional<float> d = evm::parseDb(sender->text());
+    if (!d)
+        throw std::runtime_error(QStringLiteral("'%1' is not a valid floating point value").arg(sender->text()).toStdString());
+    // A position equal to the current one changes nothing, and the typed text stays.
+    row.track->setValue(evm::dbToPosition(*d, row.track->minimum(), row.track->maximum(), row.zeroDb));
+}
+
+void TForm1::sbMasterMuteClick(QToolButton *sender)
+{
+    ioSuppressed = true;
+    historyEnabled = false;
+    const bool dac = tagOf(sender) == 0;
+    bool &all = dac ? dacMuteAll : adcMuteAll;
+    all = !all;
+    // The boxes only merge their bits into the shadow here: nothing reaches the board or the log.
+    const int first = dac ? 20 : 28;
+    const int last = dac ? 27 : 33;
+    for (int i = first; i <= last; ++i)
+        checkTable[i].box->setChecked(all);
+    ioSuppressed = false;
+    historyEnabled = true;
+
+    // A second click during the pause runs a complete nested mute before this one's final write.
+    QApplication::processEvents();
+    UiSeam::current().sleepMs(200);
+    QApplication::processEvents();
+
+    if (dac)
+        WriteRegister(0x44, dacMuteAll ? 0xFF : 0x00);
+    else
+        WriteRegister(0x55, adcMuteAll ? 0x3F : 0x00);
+}

@@ -1,0 +1,114 @@
+// Register scripts, the register snapshot and the history files.
+#include "main.h"
+#include "ui_main.h"
+
+#include "script.h"
+#include "scriptprogress.h"
+#include "textfiles.h"
+#include "uiseam.h"
+
+#include <QFileInfo>
+#include <QProgressBar>
+
+namespace {
+const QString kScriptCaption = QStringLiteral("Script file error");
+const QString kOpenFilter = QStringLiteral("CSV|*.csv|All Files|*.*");
+const QString kSaveFilter = QStringLiteral("CSV|*.csv|All files|*.*");
+} // namespace
+
+bool TForm1::RunScript(const QString &path, bool showProgress)
+{
+    if (!QFileInfo(path).isFile()) {
+        UiSeam::current().messageBox(this, QStringLiteral("File not exist."), kScriptCaption, UiSeam::Icon::Error, UiSeam::Ok);
+        return false;
+    }
+    historyEnabled = false;
+
+    // The clean-up runs after every run that found its file, however it ended.
+    struct CleanUp {
+        TForm1 *form;
+        ~CleanUp()
+        {
+            form->RefreshControls();
+            scriptProgress->hide();
+            form->historyEnabled = true;
+        }
+    } cleanUp{this};
+
+    QByteArray bytes;
+    if (const auto error = evm::readWholeFile(path, bytes)) {
+        UiSeam::current().messageBox(this, QStringLiteral("Cannot read %1: %2").arg(path, *error), kScriptCaption,
+                                     UiSeam::Icon::Error, UiSeam::Ok);
+        return true;
+    }
+    const QStringList lines = evm::splitScriptLines(bytes);
+    bytes.clear();
+
+    scriptProgress->ProgressBar1->setMaximum(lines.size());
+    scriptProgress->ProgressBar1->setValue(0);
+    if (showProgress) {
+        scriptProgress->show();
+        scriptProgress->repaintNow();
+    }
+
+    evm::ScriptSink sink;
+    sink.write = [this](int32_t reg, int32_t value) { WriteRegister(static_cast<uint32_t>(reg), value); };
+    sink.sleep = [](int32_t ms) { UiSeam::current().sleepMs(ms); };
+    sink.progress = [](int index) { scriptProgress->ProgressBar1->setValue(index); };
+    const evm::ScriptResult result = evm::runScriptLines(lines, sink);
+    if (result.stopped)
+        UiSeam::current().messageBox(this, result.message, kScriptCaption, UiSeam::Icon::Error, UiSeam::Ok);
+    return true;
+}
+
+void TForm1::Open1Click()
+{
+    const QString path = UiSeam::current().openFileName(this, kOpenFilter, QStringLiteral("csv"));
+    if (!path.isEmpty())
+        RunScript(path, true);
+}
+
+namespace {
+// Asks before replacing an existing file; true when the save may go ahead.
+bool mayWrite(QWidget *owner, const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return true;
+    return UiSeam::current().messageBox(owner,
+                                        QStringLiteral("The file you specified is already exists.\nAre you sure you want to save?"),
+                                        QStringLiteral("File exits"), UiSeam::Icon::Question, UiSeam::Yes | UiSeam::No)
+        == UiSeam::Yes;
+}
+
+void save(QWidget *owner, const QString &path, const QByteArray &bytes)
+{
+    // A failed write keeps the old file and is said, never passed over in silence.
+    if (const auto error = evm::saveWholeFile(path, bytes))
+        UiSeam::current().messageBox(owner, QStringLiteral("Cannot save %1: %2").arg(path, *error), QStringLiteral("Error"),
+                                     UiSeam::Icon::Error, UiSeam::Ok);
+}
+} // namespace
+
+void TForm1::SaveRegisterDumpClick()
+{
+    const QString path = UiSeam::current().saveFileName(this, kSaveFilter, QStringLiteral("csv"));
+    if (path.isEmpty() || !mayWrite(this, path))
+        return;
+    std::array<uint8_t, 31> values{};
+    for (int i = 0; i < evm::RegisterCount; ++i)
+        values[i] = ReadRegister(evm::FirstRegister + i);
+    save(this, path, evm::snapshotText(values));
+}
+
+void TForm1::bSaveHistryClick()
+{
+    const QString path = UiSeam::current().saveFileName(this, kSaveFilter, QStringLiteral("csv"));
+    if (path.isEmpty() || !mayWrite(this, path))
+        return;
+    save(this, path, evm::historyText(ui->Memo1->toPlainText()));
+}
+
+void TForm1::bClearHistryClick()
+{
+    ui->Memo1->clear();
+}

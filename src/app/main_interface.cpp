@@ -1,0 +1,134 @@
+// Interface choice (IIC or SPI, the IIC address), the settings file that keeps
+// it between runs, and Reconnect.
+#include "main.h"
+#include "ui_main.h"
+
+#include "inttext.h"
+#include "radiogroup.h"
+#include "settingsfile.h"
+#include "splash.h"
+#include "uiseam.h"
+
+#include <QApplication>
+#include <QProgressBar>
+#include <QSettings>
+
+#include <stdexcept>
+
+namespace {
+constexpr int kIic = 0;
+const QString &kTypeKey = evm::kSettingsTypeKey;
+const QString &kAddrKey = evm::kSettingsAddrKey;
+
+QString addressText(int32_t address)
+{
+    return QStringLiteral("0x") + evm::hexText(static_cast<uint32_t>(address), 2);
+}
+
+// A key that cannot be written ends the handler with the settings facility's error.
+void writeSetting(QSettings &settings, const QString &key, const QString &value)
+{
+    settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw std::runtime_error(QStringLiteral("Cannot write %1 to %2").arg(key, settings.fileName()).toStdString());
+}
+} // namespace
+
+void TForm1::readSettings()
+{
+    rgInterface->setItemIndex(1);
+    chosenAddress = 69;
+    settingsFile = evm::openSettingsFile();
+    const evm::InterfaceChoice choice = evm::readInterfaceChoice(settingsFile.get());
+    // What was read before a failure stays.
+    rgInterface->setItemIndex(choice.itemIndex);
+    chosenAddress = choice.chosenAddress;
+    ui->cbAddr->setCurrentIndex(choice.addressItem);
+    if (!choice.ok)
+        UiSeam::current().showMessage(QStringLiteral("Initial file was corrupted!!"));
+
+    ui->cbAddr->setEnabled(rgInterface->itemIndex() == kIic);
+    ApplyInterfaceChoice(rgInterface->itemIndex());
+}
+
+void TForm1::ApplyInterfaceChoice(int itemIndex)
+{
+    if (itemIndex == kIic) {
+        connectionSettings.interfaceCode = 1;
+        connectionSettings.deviceAddress = chosenAddress;
+    } else {
+        connectionSettings.interfaceCode = 3;
+        connectionSettings.deviceAddress = 0;
+    }
+    ui->imgRead->setEnabled(true);
+}
+
+void TForm1::rgInterfaceClick()
+{
+    if (!libraryHandle.isLoaded())
+        return;
+    const int index = rgInterface->itemIndex();
+    // For IIC this still uses the address chosen before the switch.
+    ApplyInterfaceChoice(index);
+    writeSetting(*settingsFile, kTypeKey, QString::number(index));
+    libraryHandle.close();
+    libraryHandle.init(boardPort, &connectionSettings);
+    chosenAddress = index == kIic ? 68 : 0;
+    ui->cbAddr->setEnabled(index == kIic);
+    ui->cbAddr->setCurrentIndex(0);
+    writeSetting(*settingsFile, kAddrKey, addressText(chosenAddress));
+}
+
+void TForm1::cbAddrChange()
+{
+    if (rgInterface->itemIndex() != kIic)
+        return;
+    chosenAddress = ui->cbAddr->currentIndex() + 68;
+    writeSetting(*settingsFile, kAddrKey, addressText(chosenAddress));
+}
+
+void TForm1::bBDRSTClick()
+{
+    if (!libraryHandle.isLoaded())
+        return;
+    historyEnabled = false;
+    SplashForm->show();
+    SplashForm->setText(QStringLiteral("Reset in progress ..."));
+    SplashForm->ProgressBar1->setVisible(false);
+    SplashForm->repaintNow();
+    QApplication::processEvents();
+
+    ioSuppressed = true;
+    commErrorShown = false;
+    libraryHandle.close();
+    UiSeam::current().sleepMs(1000);
+    SplashForm->repaintNow();
+    ApplyInterfaceChoice(rgInterface->itemIndex());
+    boardPort = libraryHandle.init(0, &connectionSettings);
+    if (boardPort == 0) {
+        SplashForm->hide();
+        ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
+        ShowConnectionPicture(false);
+        UiSeam::current().messageBox(this, QStringLiteral("No EVM was foud"), QStringLiteral("Error"),
+                                     UiSeam::Icon::Error, UiSeam::Ok);
+        return;
+    }
+    ui->StatusBar1->showMessage(QStringLiteral("Ready"));
+    ShowConnectionPicture(true);
+
+    commErrorShown = true;
+    ioSuppressed = false;
+    // MRST written as 0 puts the chip back to its power-on values; SRST stays 1.
+    WriteRegister(0x40, 0x40);
+    driveBoardLines(false);
+    ioSuppressed = true;
+    ResetShadowToDefaults();
+    commErrorShown = false;
+    RefreshControls();
+    btnZeroClrClick();
+    btnOVFClrClick();
+    SplashForm->hide();
+    ioSuppressed = false;
+    historyEnabled = true;
+}

@@ -1,0 +1,44 @@
+#pragma once
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace evm {
+
+constexpr int FirstRegister = 0x40;
+constexpr int LastRegister = 0x5E;
+constexpr int RegisterCount = LastRegister - FirstRegister + 1; // 31
+constexpr int ShadowSize = 32;                                  // entry 31 has no register behind it
+
+inline constexpr bool isChipRegister(int64_t reg) { return reg >= FirstRegister && reg <= LastRegister; }
+
+// What a field is to the program: a setting it may write, a reset trigger
+// (written only on purpose), or a status flag the chip sets by itself.
+enum class FieldKind { Setting, ResetTrigger, StatusFlag };
+
+// One named field of a chip register. The register map's bit names and the
+// command-line tool's field names both come from this table.
+struct RegisterField {
+    const char *name;
+    uint8_t reg;
+    uint8_t shift;
+    uint8_t width;
+    FieldKind kind = FieldKind::Setting;
+};
+
+std::span<const RegisterField> registerFields();
+const RegisterField *findField(QStringView name); // case-insensitive
+
+// Bit names as the register map shows them: row = register - 0x40, column j = bit 7 - j,
+// "-" for a bit without function, row 31 empty. Derived once from registerFields().
+using BitNameTable = std::array<std::array<QString, 8>, ShadowSize>;
+const BitNameTable &registerBitNames();
+
+// Power-on value of a chip register (0x40..0x5E).
+uint8_t powerOnValue(int reg);
+// Bits of a register that the shadow keeps on read-back and on write.
+uint8_t readableMask(int reg);
+
+} // namespace evm

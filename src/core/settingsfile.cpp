@@ -1,0 +1,62 @@
+#include "settingsfile.h"
+#include "inttext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace evm {
+
+QString settingsFilePath()
+{
+    QString dir = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (dir.isEmpty())
+        dir = QDir::home().filePath(QStringLiteral(".config"));
+    return QDir(dir).filePath(QStringLiteral("EVM5170.ini"));
+}
+
+std::unique_ptr<QSettings> openSettingsFile()
+{
+    const QString path = settingsFilePath();
+    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    return settings;
+}
+
+InterfaceChoice readInterfaceChoice(const QSettings *settings)
+{
+    InterfaceChoice c;
+    if (!settings || settings->status() != QSettings::NoError) {
+        c.ok = false;
+        return c;
+    }
+    // QSettings reports a file it could not open as simply empty: tell that apart from a missing file.
+    const QFileInfo file(settings->fileName());
+    if (file.exists() && (!file.isFile() || !QFile(file.filePath()).open(QIODevice::ReadOnly))) {
+        c.ok = false;
+        return c;
+    }
+    const auto type = parseInteger(settings->value(kSettingsTypeKey, QString::number(c.itemIndex)).toString());
+    if (!type) {
+        c.ok = false;
+        return c;
+    }
+    c.itemIndex = *type != 0 ? 1 : 0;
+    const auto addr = parseInteger(settings->value(kSettingsAddrKey, QStringLiteral("69")).toString());
+    if (!addr) {
+        c.ok = false;
+        return c;
+    }
+    c.chosenAddress = *addr;
+    if (c.itemIndex == 0) {
+        if (c.chosenAddress < 68 || c.chosenAddress > 71)
+            c.chosenAddress = 68;
+        c.addressItem = c.chosenAddress - 68;
+    } else {
+        if (c.chosenAddress < 0 || c.chosenAddress > 3)
+            c.chosenAddress = 0;
+        c.addressItem = c.chosenAddress;
+    }
+    return c;
+}
+
+} // namespace evm
