@@ -1,0 +1,94 @@
+#include "about.h"
+#include "ui_about.h"
+
+#include "designfonts.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QPushButton>
+
+TAboutDialog *AboutDialog = nullptr;
+
+namespace {
+
+// Every showing: the version and port texts were set just before, so their
+// labels size to them now; then the box is centred over the main window.
+class ShowAdjuster : public QObject
+{
+public:
+    ShowAdjuster(TAboutDialog *box) : QObject(box), m_box(box) { box->installEventFilter(this); }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_box && event->type() == QEvent::Show) {
+            m_box->lDLLver->adjustSize();
+            m_box->lPort->adjustSize();
+            if (QWidget *owner = mainWindow())
+                m_box->move(owner->frameGeometry().center() - m_box->rect().center());
+        }
+        return false;
+    }
+
+private:
+    QWidget *mainWindow() const
+    {
+        if (QWidget *parent = m_box->parentWidget())
+            return parent->window()->isVisible() ? parent->window() : nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QMainWindow *>(w) && w->isVisible())
+                return w;
+        }
+        return nullptr;
+    }
+
+    TAboutDialog *m_box;
+};
+
+} // namespace
+
+QString libraryVersionText(int32_t v)
+{
+    // C++ division truncates toward zero, as the split is defined; a * 4096 never
+    // overflows because its magnitude is at most that of v.
+    const int32_t a = v / 4096;
+    int32_t r = v - a * 4096;
+    const int32_t b = r / 256;
+    r -= b * 256;
+    const int32_t c = r / 16;
+    const int32_t d = r - c * 16;
+    return QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d);
+}
+
+TAboutDialog::TAboutDialog(QWidget *parent)
+    : QDialog(parent), ui(new Ui::TAboutDialog)
+{
+    ui->setupUi(this);
+    lDLLver = ui->lDLLver;
+    lPort = ui->lPort;
+
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::WindowStaysOnTopHint);
+    setFont(designfonts::base());
+    ui->Label1->setFont(designfonts::arialBlack(19));
+    ui->Label3->setFont(designfonts::arialBlack(19));
+    ui->Label2->setFont(designfonts::arialBlack(16));
+    // The labels size themselves to their text, in whichever font stood in.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->adjustSize();
+    setFixedSize(313, 214);
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    new ShowAdjuster(this);
+    connect(ui->OKBtn, &QPushButton::clicked, this, &TAboutDialog::OKBtnClick);
+}
+
+TAboutDialog::~TAboutDialog()
+{
+    delete ui;
+}
+
+void TAboutDialog::OKBtnClick()
+{
+    done(QDialog::Accepted);
+}

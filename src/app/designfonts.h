@@ -1,0 +1,45 @@
+#pragma once
+#include <QFont>
+#include <QStringList>
+
+// The fonts the windows were designed with, each followed by the families that
+// stand in for it where it is not installed. Sizes are in pixels, as designed.
+namespace designfonts {
+
+// "ＭＳ Ｐゴシック" is the Japanese name of MS PGothic; IPA P Gothic is the free
+// proportional Gothic with the closest metrics.
+inline QFont base()
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                   QStringLiteral("IPAPGothic"), QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(12);
+    return f;
+}
+
+// Arial Black; without it the heaviest Arial-metric face. Both stand-ins are
+// narrower than Arial Black, so text laid out for it never clips.
+inline QFont arialBlack(int pixels)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Arial Black"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setWeight(QFont::Black);
+    f.setPixelSize(pixels);
+    return f;
+}
+
+inline QFont arial(int pixels, bool bold)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setBold(bold);
+    f.setPixelSize(pixels);
+    return f;
+}
+
+} // namespace designfonts
