@@ -45,7 +45,7 @@ void TForm1::WriteRegister(uint32_t reg, int32_t value)
             UiSeam::current().showMessage(QStringLiteral("Communication error: WRERR") + evm::hexText(code, 4));
         }
     }
-    if (const auto row = shadow.store(reg, value))
+    if (const auto row = shadow.store(reg, value); row && RegViewForm)
         RegViewForm->ShowRegisterRow(row->row, row->value);
     if (historyEnabled)
         appendHistory(evm::registerLine(reg, static_cast<uint32_t>(value)));
