@@ -24,18 +24,37 @@ QPixmap transparentPixmap(QSize size)
     return pm;
 }
 
-// The largest font of the given weight, at most `pixels` high, whose rendering of
-// text fits in `box`; so no caption clips whatever family stands in.
+// The largest font of the given weight, at most `pixels` high and at least 9,
+// whose rendering of text fits in `box`.
 QFont fittedFont(const QString &text, const QSize &box, int pixels, bool bold)
 {
     QFont font = designfonts::arial(pixels, bold);
-    for (; pixels > 6; --pixels) {
+    for (; pixels > 9; --pixels) {
         font.setPixelSize(pixels);
         const QFontMetrics fm(font);
         if (fm.horizontalAdvance(text) <= box.width() && fm.height() <= box.height() + 2)
             break;
     }
     return font;
+}
+
+// Centred in box; a text still too wide at the smallest legible size is squeezed
+// sideways, so no caption ever runs past its plate whatever family stands in.
+void drawFittedText(QPainter &p, const QRect &box, const QString &text)
+{
+    const int advance = QFontMetrics(p.font()).horizontalAdvance(text);
+    p.save();
+    if (advance > box.width()) {
+        const double squeeze = double(box.width()) / advance;
+        p.translate(box.center().x() + 0.5, 0);
+        p.scale(squeeze, 1.0);
+        p.translate(-(box.center().x() + 0.5), 0);
+        const int extra = advance - box.width();
+        p.drawText(box.adjusted(-extra / 2 - 1, 0, extra - extra / 2 + 1, 0), Qt::AlignCenter, text);
+    } else {
+        p.drawText(box, Qt::AlignCenter, text);
+    }
+    p.restore();
 }
 
 QPixmap drawButtonPlate(const QString &caption, QSize size)
@@ -71,9 +90,9 @@ QPixmap drawButtonPlate(const QString &caption, QSize size)
     const QRect textBox(3, 2, w - 6, h - 4);
     p.setFont(fittedFont(caption, textBox.size(), 13, true));
     p.setPen(QColor(0x2A, 0x2C, 0x30));
-    p.drawText(textBox.translated(1, 1), Qt::AlignCenter, caption);
+    drawFittedText(p, textBox.translated(1, 1), caption);
     p.setPen(Qt::white);
-    p.drawText(textBox, Qt::AlignCenter, caption);
+    drawFittedText(p, textBox, caption);
     return pm;
 }
 
@@ -173,7 +192,7 @@ QPixmap drawConnectionPlate(int index)
     const QRect textBox(7, 1, size.width() - 14, size.height() - 2);
     p.setFont(fittedFont(text, textBox.size(), 12, false));
     p.setPen(Qt::black);
-    p.drawText(textBox, Qt::AlignCenter, text);
+    drawFittedText(p, textBox, text);
     return pm;
 }
 
