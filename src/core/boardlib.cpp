@@ -99,8 +99,9 @@ int32_t BoardLibrary::init(int32_t port, ConnectionSettings *settings)
 {
     const int32_t r = m_init(port, settings);
     if (trace)
-        trace(QStringLiteral("_init(port=%1, interface=%2, address=0x%3) = %4")
-                  .arg(port).arg(settings->interfaceCode).arg(hexText(settings->deviceAddress, 2)).arg(r));
+        trace(QStringLiteral("_init(port=%1, interface=%2, address=0x%3, word56=%4) = %5")
+                  .arg(port).arg(settings->interfaceCode).arg(hexText(settings->deviceAddress, 2))
+                  .arg(settings->word56).arg(r));
     return r;
 }
 

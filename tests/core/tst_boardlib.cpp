@@ -1,0 +1,148 @@
+// Loading the board library: where it is looked for, what is refused, and the
+// entries called with the record laid out as the library expects it.
+#include "boardlib.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using evm::BoardLibrary;
+
+class TestBoardLib : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void loadsTheNamedLibrary();
+    void missingFileCannotLoad_data();
+    void missingFileCannotLoad();
+    void libraryWithoutVersionIsInvalid();
+    void workingDirectoryIsNeverSearched();
+    void entriesAreCalledWithTheRecord();
+    void unloadForgetsTheEntries();
+
+private:
+    QByteArray m_oldEnv;
+    QString m_oldCwd;
+};
+
+void TestBoardLib::init()
+{
+    m_oldEnv = qgetenv("EVM_BOARD_LIBRARY");
+    m_oldCwd = QDir::currentPath();
+}
+
+void TestBoardLib::cleanup()
+{
+    if (m_oldEnv.isEmpty())
+        qunsetenv("EVM_BOARD_LIBRARY");
+    else
+        qputenv("EVM_BOARD_LIBRARY", m_oldEnv);
+    QDir::setCurrent(m_oldCwd);
+}
+
+void TestBoardLib::loadsTheNamedLibrary()
+{
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH);
+    BoardLibrary lib;
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::Loaded);
+    QVERIFY(lib.isLoaded());
+    QCOMPARE(lib.getVer(), 0x1000);
+}
+
+void TestBoardLib::missingFileCannotLoad_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("no such file") << QStringLiteral("/nonexistent/libOstrel.so");
+    QTest::newRow("a directory") << QDir::tempPath();
+    QTest::newRow("not a library") << QStringLiteral(EVM_SOURCE_DIR "/CMakeLists.txt");
+}
+
+void TestBoardLib::missingFileCannotLoad()
+{
+    QFETCH(QString, name);
+    qputenv("EVM_BOARD_LIBRARY", name.toLocal8Bit());
+    BoardLibrary lib;
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::CannotLoad);
+    QVERIFY(!lib.isLoaded());
+}
+
+void TestBoardLib::libraryWithoutVersionIsInvalid()
+{
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_NOVER_PATH);
+    BoardLibrary lib;
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::InvalidLibrary);
+    QVERIFY(!lib.isLoaded());
+}
+
+void TestBoardLib::workingDirectoryIsNeverSearched()
+{
+    // A library planted in the working directory must not be picked up by the default search.
+    // This test runs from build/tests, where no board library lies beside the executable.
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(QStringLiteral(OSTREL_SIM_PATH), dir.filePath(QStringLiteral("libOstrel.so"))));
+    QVERIFY(QFile::copy(QStringLiteral(OSTREL_SIM_PATH), dir.filePath(QStringLiteral("Ostrel.so"))));
+    QDir::setCurrent(dir.path());
+    qunsetenv("EVM_BOARD_LIBRARY");
+    QVERIFY(!QFile::exists(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libOstrel.so"))));
+    BoardLibrary lib;
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::CannotLoad);
+    const QStringList order = BoardLibrary::searchOrder();
+    QCOMPARE(order.size(), 2);
+    QCOMPARE(order[0], QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Ostrel")));
+    QCOMPARE(order[1], QStringLiteral("Ostrel"));
+}
+
+void TestBoardLib::entriesAreCalledWithTheRecord()
+{
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH);
+    BoardLibrary lib;
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::Loaded);
+    QLibrary api(QStringLiteral(OSTREL_SIM_PATH));
+    QVERIFY(api.load());
+    auto reset = reinterpret_cast<void (*)()>(api.resolve("ostrel_sim_reset"));
+    auto log = reinterpret_cast<const char *(*)()>(api.resolve("ostrel_sim_log"));
+    QVERIFY(reset && log);
+    reset();
+
+    QStringList traced;
+    lib.trace = [&](const QString &line) { traced << line; };
+    evm::ConnectionSettings settings;
+    settings.interfaceCode = 3;
+    settings.word56 = 3;
+    QCOMPARE(lib.init(0, &settings), 1);
+    uint8_t buffer[evm::TransferBufferSize] = {0x0A};
+    QCOMPARE(lib.writeData(evm::ChipChannel, 0x46, buffer, 1), 0);
+    uint8_t in[evm::TransferBufferSize] = {};
+    QCOMPARE(lib.readData(evm::ChipChannel, 0x46, in, 1), 0);
+    QCOMPARE(int(in[0]), 0x0A);
+    uint8_t pin[evm::TransferBufferSize] = {1};
+    QCOMPARE(lib.writeData(evm::PinChannel, 53, pin, 1), 0);
+    QCOMPARE(lib.close(), 0);
+
+    const QStringList expected = {
+        QStringLiteral("_init(port=0, interface=3, address=0x00, word56=3) = 1"),
+        QStringLiteral("_writeData(channel=0, reg=0x46, value=0x0A) = 0"),
+        QStringLiteral("_readData(channel=0, reg=0x46) = 0 value=0x0A"),
+        QStringLiteral("_writeData(channel=7, pin=53, value=1) = 0"),
+        QStringLiteral("_close() = 0"),
+    };
+    QCOMPARE(QString::fromLatin1(log()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    // The program's own trace (--trace of the tool) says the same, line for line.
+    QCOMPARE(traced, expected);
+}
+
+void TestBoardLib::unloadForgetsTheEntries()
+{
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH);
+    BoardLibrary lib;
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::Loaded);
+    lib.unload();
+    QVERIFY(!lib.isLoaded());
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::Loaded);
+}
+
+QTEST_GUILESS_MAIN(TestBoardLib)
+#include "tst_boardlib.moc"
