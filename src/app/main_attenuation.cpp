@@ -13,6 +13,22 @@
 
 #include <stdexcept>
 
+namespace {
+
+// The slider row a track bar's or edit's Tag selects, refused unless it leads back to that control:
+// a wrong Tag must never move another attenuator.
+const SliderBinding &sliderRowOf(const std::array<SliderBinding, 16> &table, const QObject *control)
+{
+    const int tag = tagOf(control);
+    if (tag < 0 || tag >= int(table.size())
+        || (table[size_t(tag)].track != control && table[size_t(tag)].edit != control))
+        throw std::logic_error(QStringLiteral("%1 has Tag %2, which is not its row in the binding tables")
+                                   .arg(control->objectName()).arg(tag).toStdString());
+    return table[size_t(tag)];
+}
+
+} // namespace
+
 void TForm1::TrackChange(QSlider *sender)
 {
     if (!sliderEventsEnabled)
@@ -23,7 +39,7 @@ void TForm1::TrackChange(QSlider *sender)
         bool &flag;
         ~Restore() { flag = true; }
     } restore{sliderEventsEnabled};
-    const SliderBinding &row = sliderTable[tagOf(sender)];
+    const SliderBinding &row = sliderRowOf(sliderTable, sender);
     const int p = sender->value();
     row.edit->setText(evm::dbText(p, row.zeroDb));
     WriteRegister(row.reg, p);
@@ -33,7 +49,7 @@ void TForm1::TrackEditKeyUp(QLineEdit *sender, int key)
 {
     if (!sliderEventsEnabled || key != 13)
         return;
-    const SliderBinding &row = sliderTable[tagOf(sender)];
+    const SliderBinding &row = sliderRowOf(sliderTable, sender);
     const std::optional<float> d = evm::parseDb(sender->text());
     if (!d)
         throw std::runtime_error(QStringLiteral("'%1' is not a valid floating point value").arg(sender->text()).toStdString());

@@ -15,6 +15,8 @@
 #include <QSlider>
 #include <QToolButton>
 
+#include <stdexcept>
+
 namespace {
 
 struct SliderRow {
@@ -76,6 +78,18 @@ constexpr RadioRow kRadioRows[5] = {
     {"rgDACPowSav", 0x41, 7}, {"rgDACAttMode", 0x46, 7}, {"rgDACAttSpeed", 0x46, 6},
     {"rgADCAttMode", 0x57, 7}, {"rgADCAttSpeed", 0x57, 6},
 };
+
+// The row a control's Tag selects, refused unless it leads back to that very control: a wrong
+// Tag in a form must stop the handler with a report, never write another row's bits. The start-up
+// check catches it in debug builds only; this holds in every build.
+template <typename Binding, size_t N>
+const Binding &boundRow(const std::array<Binding, N> &table, int tag, const QObject *control, auto controlOf)
+{
+    if (tag < 0 || tag >= int(N) || controlOf(table[size_t(tag)]) != control)
+        throw std::logic_error(QStringLiteral("%1 has Tag %2, which is not its row in the binding tables")
+                                   .arg(control->objectName()).arg(tag).toStdString());
+    return table[size_t(tag)];
+}
 
 constexpr int kDacMasterSlaveTag = 0;
 constexpr int kAdcMasterSlaveTag = 2;
@@ -175,7 +189,7 @@ void TForm1::connectBindings()
 
 void TForm1::CheckBoxChecked(QCheckBox *sender)
 {
-    const CheckBinding &row = checkTable[tagOf(sender)];
+    const CheckBinding &row = boundRow(checkTable, tagOf(sender), sender, [](const CheckBinding &b) { return b.box; });
     const uint8_t value = evm::setBit(shadow.byte(row.reg), row.bit, sender->isChecked());
     WriteRegister(row.reg, value);
 }
@@ -183,7 +197,7 @@ void TForm1::CheckBoxChecked(QCheckBox *sender)
 void TForm1::ComboBoxChange(QComboBox *sender)
 {
     const int tag = tagOf(sender);
-    const ComboBinding &row = comboTable[tag];
+    const ComboBinding &row = boundRow(comboTable, tag, sender, [](const ComboBinding &b) { return b.combo; });
     const int index = sender->currentIndex();
     const uint8_t value = evm::mergeField(shadow.byte(row.reg), row.shift, row.width, index);
     WriteRegister(row.reg, value);
@@ -199,7 +213,7 @@ void TForm1::ComboBoxChange(QComboBox *sender)
 void TForm1::RadioGroupClick(RadioGroup *sender)
 {
     const int tag = tagOf(sender->box());
-    const RadioBinding &row = radioTable[tag];
+    const RadioBinding &row = boundRow(radioTable, tag, sender, [](const RadioBinding &b) { return b.group; });
     const int index = sender->itemIndex();
     const uint8_t value = evm::setBit(shadow.byte(row.reg), row.bit, index == 1);
     WriteRegister(row.reg, value);
