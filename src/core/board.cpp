@@ -1,0 +1,108 @@
+#include "board.h"
+#include "inttext.h"
+
+namespace evm {
+
+QString libraryVersionText(int32_t v)
+{
+    // C++ division truncates toward zero, as the split is defined; a * 4096 never
+    // overflows because its magnitude is at most that of v.
+    const int32_t a = v / 4096;
+    int32_t r = v - a * 4096;
+    const int32_t b = r / 256;
+    r -= b * 256;
+    const int32_t c = r / 16;
+    const int32_t d = r - c * 16;
+    return QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d);
+}
+
+ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddress)
+{
+    ConnectionSettings s;
+    s.word56 = 3;
+    if (interfaceItem == 0) {
+        s.interfaceCode = 1;
+        s.deviceAddress = chosenAddress;
+    } else {
+        s.interfaceCode = 3;
+        s.deviceAddress = 0;
+    }
+    return s;
+}
+
+QString interfaceText(const ConnectionSettings &settings)
+{
+    if (settings.interfaceCode == 1)
+        return QStringLiteral("IIC at 0x") + hexText(static_cast<uint32_t>(settings.deviceAddress), 2);
+    return QStringLiteral("SPI");
+}
+
+QString communicationErrorText(const char *kind, int32_t code)
+{
+    return QStringLiteral("Communication error: %1%2").arg(QLatin1String(kind), hexText(static_cast<uint32_t>(code), 4));
+}
+
+uint8_t readModifyWriteBase(int reg, uint8_t chipValue)
+{
+    uint8_t base = chipValue & readableMask(reg);
+    if (reg == FirstRegister)
+        base |= 0xC0;
+    return base;
+}
+
+BoardSession::Status BoardSession::open(const ConnectionSettings &settings)
+{
+    end();
+    m_settings = settings;
+    m_port = 0;
+    switch (m_library.load()) {
+    case BoardLibrary::LoadStatus::Loaded:
+        break;
+    case BoardLibrary::LoadStatus::CannotLoad:
+        m_failure = QStringLiteral("Cannot load the board library: %1").arg(m_library.errorString());
+        return Status::CannotLoad;
+    case BoardLibrary::LoadStatus::InvalidLibrary:
+        m_failure = QStringLiteral("Invalid board library: %1").arg(m_library.errorString());
+        return Status::InvalidLibrary;
+    }
+    m_port = m_library.init(0, &m_settings);
+    if (m_port == 0) {
+        m_failure = QStringLiteral("No EVM was found (%1)").arg(interfaceText(m_settings));
+        return Status::NoBoard;
+    }
+    m_failure.clear();
+    return Status::Open;
+}
+
+void BoardSession::end()
+{
+    if (m_library.isLoaded()) {
+        m_library.close();
+        m_library.unload();
+    }
+    m_port = 0;
+}
+
+BoardSession::Access BoardSession::read(int32_t reg)
+{
+    uint8_t buffer[TransferBufferSize] = {};
+    Access a;
+    if (m_port == 0) { // never reach into a library that is not open
+        a.code = -1;
+        return a;
+    }
+    a.code = m_library.readData(ChipChannel, reg, buffer, 1);
+    a.value = buffer[0];
+    return a;
+}
+
+int32_t BoardSession::write(int32_t reg, uint8_t value)
+{
+    uint8_t buffer[TransferBufferSize] = {};
+    buffer[0] = value;
+    if (m_port == 0)
+        return -1;
+    return m_library.writeData(ChipChannel, reg, buffer, 1);
+}
+
+} // namespace evm

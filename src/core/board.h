@@ -1,0 +1,67 @@
+#pragma once
+#include "boardlib.h"
+#include "registers.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// A board session without widgets: the library loaded, the board opened with one
+// interface choice, single register accesses that report their result code, and
+// _close whenever the library was loaded. For callers that run one task and end.
+namespace evm {
+
+// "a.b.c.d" of the version word from _getVer: a := v / 4096, b, c, d the next
+// hexadecimal digits; everything above the low twelve bits lands in a.
+QString libraryVersionText(int32_t v);
+
+// The record for _init: interface item 0 is IIC at chosenAddress, any other item SPI (address 0).
+ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddress);
+// "SPI" or "IIC at 0x45", for messages.
+QString interfaceText(const ConnectionSettings &settings);
+
+// "Communication error: RDERR0005": kind is RDERR or WRERR, the code at least four hexadecimal digits.
+QString communicationErrorText(const char *kind, int32_t code);
+
+// The byte a read-modify-write of a field starts from, given what the chip returned:
+// only the bits the program keeps (no status flag), and MRST and SRST of 0x40 always 1,
+// so that merging a field into it never starts a reset.
+uint8_t readModifyWriteBase(int reg, uint8_t chipValue);
+
+class BoardSession
+{
+public:
+    enum class Status { Open, CannotLoad, InvalidLibrary, NoBoard };
+
+    BoardSession() = default;
+    BoardSession(const BoardSession &) = delete;
+    BoardSession &operator=(const BoardSession &) = delete;
+    ~BoardSession() { end(); }
+
+    // Loads the library as the program does and calls _init with port 0.
+    Status open(const ConnectionSettings &settings);
+    // _close whenever the library is loaded, then unloads it. Safe to call twice.
+    void end();
+
+    BoardLibrary &library() { return m_library; }
+    int32_t port() const { return m_port; }
+    const ConnectionSettings &settings() const { return m_settings; }
+    // Why the last open() did not give Status::Open, in one line.
+    QString failureText() const { return m_failure; }
+
+    struct Access {
+        int32_t code = 0; // 0 success, else the library's error code
+        uint8_t value = 0;
+    };
+    // Only while port() is not 0; each call uses a fresh zeroed 10-byte buffer.
+    Access read(int32_t reg);
+    int32_t write(int32_t reg, uint8_t value);
+
+private:
+    BoardLibrary m_library;
+    ConnectionSettings m_settings;
+    int32_t m_port = 0;
+    QString m_failure;
+};
+
+} // namespace evm
