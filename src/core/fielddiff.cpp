@@ -33,8 +33,8 @@ QByteArray annotatedSnapshotText(const RegisterValues &values)
     for (int i = 0; i < RegisterCount; ++i) {
         const int reg = FirstRegister + i;
         out += registerLine(reg, values[i]).toLatin1();
-        out += ", ";
-        out += fieldValuesText(reg, values[i]).toLatin1();
+        if (const QString fields = fieldValuesText(reg, values[i]); !fields.isEmpty())
+            out += ", " + fields.toLatin1();
         out += "\r\n";
     }
     return out;

@@ -172,7 +172,7 @@ private:
         const auto file = evm::openSettingsFile();
         const evm::InterfaceChoice choice = evm::readInterfaceChoice(file.get());
         if (!choice.ok)
-            printError(QStringLiteral("warning: %1 could not be read whole; going on with %2")
+            printError(QStringLiteral("warning: cannot read the interface settings in %1; going on with %2")
                            .arg(evm::settingsFilePath(),
                                 evm::interfaceText(evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress))));
         if (m_item == 0) // IIC asked for, the file on SPI: the first IIC address, as a switch to IIC chooses

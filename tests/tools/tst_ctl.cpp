@@ -429,7 +429,7 @@ void TestCtl::interfaceChoice()
     QVERIFY(r.out.contains("\ninterface: " + interface.toUtf8() + "\n"));
     QCOMPARE(r.trace.value(0), init);
     if (warned)
-        QCOMPARE(QString::fromUtf8(r.err), QStringLiteral("evm5170ctl: warning: %1 could not be read whole; going on with %2\n")
+        QCOMPARE(QString::fromUtf8(r.err), QStringLiteral("evm5170ctl: warning: cannot read the interface settings in %1; going on with %2\n")
                                                .arg(iniPath, interface));
     else
         QCOMPARE(r.err, QByteArray());
