@@ -8,7 +8,9 @@
 #include "uiseam.h"
 
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTextDocument>
 
 namespace {
 const QString kScriptCaption = QStringLiteral("Script file error");
@@ -35,6 +37,8 @@ bool TForm1::RunScript(const QString &path, bool showProgress)
         }
     } cleanUp{this};
 
+    // A file that is there but cannot be read is said with its reason; the clean-up still runs,
+    // and the result is true as for any run that found its file.
     QByteArray bytes;
     if (const auto error = evm::readWholeFile(path, bytes)) {
         UiSeam::current().messageBox(this, QStringLiteral("Cannot read %1: %2").arg(path, *error), kScriptCaption,
@@ -80,6 +84,17 @@ bool mayWrite(QWidget *owner, const QString &path)
         == UiSeam::Yes;
 }
 
+// The log as it holds it. toPlainText() would turn a no-break space (0xA0, an 8-bit character
+// like any other) into a blank; the raw text keeps it, with the block breaks as line breaks.
+QString logText(const QPlainTextEdit *log)
+{
+    QString text = log->document()->toRawText();
+    for (QChar &c : text)
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            c = u'\n';
+    return text;
+}
+
 void save(QWidget *owner, const QString &path, const QByteArray &bytes)
 {
     // A failed write keeps the old file and is said, never passed over in silence.
@@ -105,7 +120,7 @@ void TForm1::bSaveHistryClick()
     const QString path = UiSeam::current().saveFileName(this, kSaveFilter, QStringLiteral("csv"));
     if (path.isEmpty() || !mayWrite(this, path))
         return;
-    save(this, path, evm::historyText(ui->Memo1->toPlainText()));
+    save(this, path, evm::historyText(logText(ui->Memo1)));
 }
 
 void TForm1::bClearHistryClick()

@@ -37,12 +37,19 @@ QByteArray historyText(const QString &log)
 std::optional<QString> saveWholeFile(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so a short write shows here: a buffered QSaveFile flushes inside commit(), and a
+    // flush that stops short on a full disk still commits, replacing the old file with a cut one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    // A short write is retried for the rest; the retry that writes nothing says why (disk full...).
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            return reason;
+        }
+        done += n;
     }
     if (!file.commit())
         return file.errorString();
