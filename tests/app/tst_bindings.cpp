@@ -188,6 +188,7 @@ private slots:
     void refreshAfterDefaultsRewritesWhatDiffered();
     void refreshWithNothingDifferentWritesNothing();
     void refreshAfterDirectWriteWritesAgain();
+    void refreshTakesFocusFromHalfTypedEdit();
     void fieldWithoutItemLeavesNoSelection_data();
     void fieldWithoutItemLeavesNoSelection();
 
@@ -681,6 +682,23 @@ void TestBindings::refreshAfterDirectWriteWritesAgain()
     directWrite(*fx, 0x5B, 0x10);
     QCOMPARE(fx->sim.log(), (QStringList{regLine(0x5B, 0x10), regLine(0x5B, 0x10)}));
     QCOMPARE(fx->find<QLineEdit>(QStringLiteral("edADC3"))->text(), QStringLiteral("-99.5"));
+}
+
+void TestBindings::refreshTakesFocusFromHalfTypedEdit()
+{
+    fx->form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(fx->form));
+    auto *edit = fx->find<QLineEdit>(QStringLiteral("edDAC2"));
+    showPageOf(*fx, edit);
+    edit->setFocus();
+    QVERIFY(edit->hasFocus());
+    QTest::keyClicks(edit, QStringLiteral("-3"));
+
+    fx->form->RefreshControls();
+    QVERIFY(!edit->hasFocus());
+    QVERIFY(fx->find<QWidget>(QStringLiteral("MainTab"))->hasFocus()); // by its tab bar, the page control's focus proxy
+    QCOMPARE(edit->text(), QStringLiteral("0.0"));
+    QCOMPARE(fx->sim.log(), QStringList{});
 }
 
 void TestBindings::fieldWithoutItemLeavesNoSelection_data()
