@@ -26,12 +26,10 @@ QString addressText(int32_t address)
 }
 
 // A key that cannot be written ends the handler with the settings facility's error.
-void writeSetting(QSettings &settings, const QString &key, const QString &value)
+void writeSetting(std::unique_ptr<QSettings> &settings, const QString &key, const QString &value)
 {
-    settings.setValue(key, value);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        throw std::runtime_error(QStringLiteral("Cannot write %1 to %2").arg(key, settings.fileName()).toStdString());
+    if (!evm::writeSetting(settings, key, value))
+        throw std::runtime_error(QStringLiteral("Cannot write %1 to %2").arg(key, settings->fileName()).toStdString());
 }
 } // namespace
 
@@ -71,13 +69,13 @@ void TForm1::rgInterfaceClick()
     const int index = rgInterface->itemIndex();
     // For IIC this still uses the address chosen before the switch.
     ApplyInterfaceChoice(index);
-    writeSetting(*settingsFile, kTypeKey, QString::number(index));
+    writeSetting(settingsFile, kTypeKey, QString::number(index));
     libraryHandle.close();
     libraryHandle.init(boardPort, &connectionSettings);
     chosenAddress = index == kIic ? 68 : 0;
     ui->cbAddr->setEnabled(index == kIic);
     ui->cbAddr->setCurrentIndex(0);
-    writeSetting(*settingsFile, kAddrKey, addressText(chosenAddress));
+    writeSetting(settingsFile, kAddrKey, addressText(chosenAddress));
 }
 
 void TForm1::cbAddrChange()
@@ -85,7 +83,7 @@ void TForm1::cbAddrChange()
     if (rgInterface->itemIndex() != kIic)
         return;
     chosenAddress = ui->cbAddr->currentIndex() + 68;
-    writeSetting(*settingsFile, kAddrKey, addressText(chosenAddress));
+    writeSetting(settingsFile, kAddrKey, addressText(chosenAddress));
 }
 
 void TForm1::bBDRSTClick()

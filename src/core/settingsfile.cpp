@@ -25,7 +25,14 @@ std::unique_ptr<QSettings> openSettingsFile()
 InterfaceChoice readInterfaceChoice(const QSettings *settings)
 {
     InterfaceChoice c;
-    if (!settings || settings->status() != QSettings::NoError) {
+    if (!settings) {
+        c.ok = false;
+        return c;
+    }
+    // QSettings parses a section only when it is first used: look at every key once so that
+    // a malformed line anywhere shows in the status before anything is taken from the file.
+    (void)settings->allKeys();
+    if (settings->status() != QSettings::NoError) {
         c.ok = false;
         return c;
     }
@@ -57,6 +64,18 @@ InterfaceChoice readInterfaceChoice(const QSettings *settings)
         c.addressItem = c.chosenAddress;
     }
     return c;
+}
+
+bool writeSetting(std::unique_ptr<QSettings> &settings, const QString &key, const QString &value)
+{
+    settings->setValue(key, value);
+    settings->sync();
+    // Opening the file again re-reads it, or retries the write that did not get through.
+    auto fresh = std::make_unique<QSettings>(settings->fileName(), settings->format());
+    if (fresh->status() != QSettings::NoError || fresh->value(key).toString() != value)
+        return false;
+    settings = std::move(fresh);
+    return true;
 }
 
 } // namespace evm
