@@ -59,6 +59,21 @@ bool save(QWidget *window, const QDir &dir, const QString &name)
     return true;
 }
 
+// "DAC/ADC I/O Configuration" -> "dac-adc-i-o-configuration": a file name from a tab's text.
+QString slug(const QString &text)
+{
+    QString out;
+    for (const QChar c : text.toLower()) {
+        if (c.isLetterOrNumber())
+            out += c;
+        else if (!out.isEmpty() && !out.endsWith(QLatin1Char('-')))
+            out += QLatin1Char('-');
+    }
+    while (out.endsWith(QLatin1Char('-')))
+        out.chop(1);
+    return out;
+}
+
 // One picture of the main window on each page, then one of the register map.
 int takePictures(const UnattendedSeam &seam, const QDir &out)
 {
@@ -73,9 +88,7 @@ int takePictures(const UnattendedSeam &seam, const QDir &out)
     }
     for (int page = 0; page < tabs->count(); ++page) {
         tabs->setCurrentIndex(page);
-        const QString name = QStringLiteral("main-%1-%2.png")
-                                 .arg(page + 1)
-                                 .arg(tabs->widget(page)->objectName().toLower());
+        const QString name = QStringLiteral("main-%1-%2.png").arg(page + 1).arg(slug(tabs->tabText(page)));
         if (!save(Form1, out, name))
             return 1;
     }
