@@ -16,9 +16,6 @@ public:
     void OKBtnClick();
 
 private:
-    // Sizes the version and port labels to their texts and centres the box over the main window.
-    void showEvent(QShowEvent *event) override;
-
     Ui::TAboutDialog *ui;
 };
 
