@@ -10,10 +10,12 @@
 #include <QFile>
 #include <QTest>
 
+#include <dlfcn.h>
+
 template <typename F>
 F SimApi::fn(const char *name)
 {
-    auto f = reinterpret_cast<F>(m_lib.resolve(name));
+    auto f = m_handle ? reinterpret_cast<F>(dlsym(m_handle, name)) : nullptr;
     if (!f)
         qFatal("simulator lacks %s", name);
     return f;
@@ -21,10 +23,17 @@ F SimApi::fn(const char *name)
 
 bool SimApi::load(const QString &path)
 {
-    if (m_lib.isLoaded())
-        return true;
-    m_lib.setFileName(path);
-    return m_lib.load();
+    // A handle of our own, counted by the dynamic loader, keeps the simulator (and its state)
+    // in memory while the program loads and unloads it.
+    if (!m_handle)
+        m_handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW);
+    return m_handle != nullptr;
+}
+
+SimApi::~SimApi()
+{
+    if (m_handle)
+        dlclose(m_handle);
 }
 
 void SimApi::reset() { fn<void (*)()>("ostrel_sim_reset")(); }

@@ -4,7 +4,6 @@
 // program's own order against the simulator.
 #include "uiseam.h"
 
-#include <QLibrary>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -37,8 +36,10 @@ public:
     void clearLog();
     bool isOpen();
 
+    ~SimApi();
+
 private:
-    QLibrary m_lib;
+    void *m_handle = nullptr;
     template <typename F>
     F fn(const char *name);
 };

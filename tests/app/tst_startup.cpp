@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 
@@ -119,8 +120,8 @@ void TestStartup::connectedLineSequenceAndReadBack()
     QCOMPARE(int(fx.form->shadow.byte(0x43)), 0x05);
     QVERIFY(fx.find<QCheckBox>(QStringLiteral("cInvDAC1"))->isChecked());
     QVERIFY(fx.find<QCheckBox>(QStringLiteral("cInvDAC3"))->isChecked());
-    // The refresh re-issues the writes of the controls it changed, unlogged.
-    QCOMPARE(log.mid(49), QStringList({QStringLiteral("_writeData(channel=0, reg=0x43, value=0x01) = 0"),
+    // The refresh re-issues, unlogged, the write of each control it changed, with the shadow's byte.
+    QCOMPARE(log.mid(49), QStringList({QStringLiteral("_writeData(channel=0, reg=0x43, value=0x05) = 0"),
                                        QStringLiteral("_writeData(channel=0, reg=0x43, value=0x05) = 0")}));
     QVERIFY(history(fx).isEmpty());
 }
