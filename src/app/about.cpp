@@ -1,6 +1,7 @@
 #include "about.h"
 #include "ui_about.h"
 
+#include "board.h"
 #include "designfonts.h"
 
 #include <QApplication>
@@ -48,15 +49,7 @@ private:
 
 QString libraryVersionText(int32_t v)
 {
-    // C++ division truncates toward zero, as the split is defined; a * 4096 never
-    // overflows because its magnitude is at most that of v.
-    const int32_t a = v / 4096;
-    int32_t r = v - a * 4096;
-    const int32_t b = r / 256;
-    r -= b * 256;
-    const int32_t c = r / 16;
-    const int32_t d = r - c * 16;
-    return QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d);
+    return evm::libraryVersionText(v); // one split, shared with the command-line tool
 }
 
 TAboutDialog::TAboutDialog(QWidget *parent)

@@ -124,7 +124,12 @@ void TForm1::FormCreate()
 
     readSettings();
     buildBindingTables();
-    Q_ASSERT_X(bindingProblems().isEmpty(), "TForm1", qPrintable(bindingProblems().join(QLatin1Char('\n'))));
+    // A form whose Tags do not match the tables must not bind silently: a debug build stops here,
+    // a release build says so at start (and the handlers refuse the mismatched control).
+    if (const QStringList problems = bindingProblems(); !problems.isEmpty()) {
+        qCritical("Control bindings do not match the form:\n%s", qPrintable(problems.join(QLatin1Char('\n'))));
+        Q_ASSERT_X(false, "TForm1", "control bindings do not match the form");
+    }
 
     btnZeroClrClick();
     btnOVFClrClick();
