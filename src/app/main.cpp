@@ -148,7 +148,8 @@ void TForm1::FormShow()
 {
     ui->Memo1->clear();
     SplashForm->show();
-    setSplashText(QStringLiteral("Loading..."));
+    SplashForm->setText(QStringLiteral("Loading..."));
+    SplashForm->repaintNow();
 
     shadow.fillReadableMask();
 
@@ -165,23 +166,15 @@ void TForm1::FormShow()
     ioSuppressed = true;
     boardPort = libraryHandle.init(0, &connectionSettings);
     if (boardPort == 0) {
-        SplashForm->hide();
-        ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
-        ShowConnectionPicture(false);
-        UiSeam::current().messageBox(this, QStringLiteral("No EVM was found"), QStringLiteral("Error"),
-                                     UiSeam::Icon::Error, UiSeam::Ok);
+        showNoBoard(QStringLiteral("No EVM was found"));
         ResetShadowToDefaults();
         RefreshControls();
         return;
     }
-    ui->StatusBar1->showMessage(QStringLiteral("Ready"));
-    ShowConnectionPicture(true);
+    showBoardFound();
 
-    setSplashText(QStringLiteral("Initializing..."));
-    SplashForm->ProgressBar1->setRange(0, 30);
-    SplashForm->ProgressBar1->setValue(0);
-    SplashForm->repaintNow();
-    SplashForm->ProgressBar1->setVisible(true);
+    SplashForm->setText(QStringLiteral("Initializing..."));
+    showReadBackBar();
 
     ioSuppressed = false;
     driveBoardLines(true);
@@ -277,12 +270,6 @@ void TForm1::imgMouseUp(PressableImage *sender)
         return;
     slot.image->move(slot.home);
     slot.image->resize(slot.image->width(), 24);
-}
-
-void TForm1::setSplashText(const QString &text)
-{
-    SplashForm->setText(text);
-    SplashForm->repaintNow();
 }
 
 void TForm1::guard(const std::function<void()> &body)

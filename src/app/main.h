@@ -178,7 +178,13 @@ private:
     void connectHandlers();
     void connectBindings();
     void setLamp(QLabel *lamp, int picture);
-    void setSplashText(const QString &text);
+    // The status bar and connection picture once a board has answered.
+    void showBoardFound();
+    // No board answered: the busy window goes, the status and picture say so, and the box
+    // (start-up and the resets word it differently) is shown.
+    void showNoBoard(const QString &boxText);
+    // The busy window's bar, shown from 0 to 30 for the read-back.
+    void showReadBackBar();
     void driveBoardLines(bool withDout);
 
     bool m_shown = false;

@@ -92,6 +92,28 @@ void TForm1::ShowConnectionPicture(bool connected)
     ui->imgConnection->repaint();
 }
 
+void TForm1::showBoardFound()
+{
+    ui->StatusBar1->showMessage(QStringLiteral("Ready"));
+    ShowConnectionPicture(true);
+}
+
+void TForm1::showNoBoard(const QString &boxText)
+{
+    SplashForm->hide();
+    ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
+    ShowConnectionPicture(false);
+    UiSeam::current().messageBox(this, boxText, QStringLiteral("Error"), UiSeam::Icon::Error, UiSeam::Ok);
+}
+
+void TForm1::showReadBackBar()
+{
+    SplashForm->ProgressBar1->setRange(0, 30);
+    SplashForm->ProgressBar1->setValue(0);
+    SplashForm->repaintNow();
+    SplashForm->ProgressBar1->setVisible(true);
+}
+
 void TForm1::ResetShadowToDefaults()
 {
     shadow.resetToDefaults();

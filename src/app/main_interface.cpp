@@ -105,15 +105,10 @@ void TForm1::bBDRSTClick()
     ApplyInterfaceChoice(rgInterface->itemIndex());
     boardPort = libraryHandle.init(0, &connectionSettings);
     if (boardPort == 0) {
-        SplashForm->hide();
-        ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
-        ShowConnectionPicture(false);
-        UiSeam::current().messageBox(this, QStringLiteral("No EVM was foud"), QStringLiteral("Error"),
-                                     UiSeam::Icon::Error, UiSeam::Ok);
+        showNoBoard(QStringLiteral("No EVM was foud"));
         return;
     }
-    ui->StatusBar1->showMessage(QStringLiteral("Ready"));
-    ShowConnectionPicture(true);
+    showBoardFound();
 
     commErrorShown = true;
     ioSuppressed = false;

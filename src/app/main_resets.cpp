@@ -64,21 +64,13 @@ void TForm1::btnRESETClick()
     historyEnabled = false;
 
     if (boardPort == 0) {
-        SplashForm->hide();
-        ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
-        ShowConnectionPicture(false);
-        UiSeam::current().messageBox(this, QStringLiteral("No EVM was foud"), QStringLiteral("Error"),
-                                     UiSeam::Icon::Error, UiSeam::Ok);
+        showNoBoard(QStringLiteral("No EVM was foud"));
         ResetShadowToDefaults();
         RefreshControls();
         return;
     }
-    ui->StatusBar1->showMessage(QStringLiteral("Ready"));
-    ShowConnectionPicture(true);
-    SplashForm->ProgressBar1->setRange(0, 30);
-    SplashForm->ProgressBar1->setValue(0);
-    SplashForm->repaintNow();
-    SplashForm->ProgressBar1->setVisible(true);
+    showBoardFound();
+    showReadBackBar();
     ResyncFromDevice();
     SplashForm->hide();
     RefreshControls();
