@@ -1,6 +1,7 @@
 // The attenuators through their real track bars and dB edits, and the two
 // master mutes, read back from the simulated board's call log and the history.
 #include "fixture.h"
+#include "uitest.h"
 
 #include "main.h"
 #include "radiogroup.h"
@@ -23,40 +24,6 @@
 
 namespace {
 
-QString hex2(int v)
-{
-    return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-QString regLine(int reg, int value)
-{
-    return QStringLiteral("_writeData(channel=0, reg=0x%1, value=0x%2) = 0").arg(hex2(reg), hex2(value));
-}
-
-QString historyLine(int reg, int value)
-{
-    return QStringLiteral("0x%1, 0x%2").arg(hex2(reg), hex2(value));
-}
-
-QStringList historyOf(const AppFixture &fx)
-{
-    return fx.find<QPlainTextEdit>(QStringLiteral("Memo1"))->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-void showPageOf(const AppFixture &fx, QWidget *w)
-{
-    auto *tabs = fx.find<QTabWidget>(QStringLiteral("MainTab"));
-    for (int i = 0; i < tabs->count(); ++i)
-        if (tabs->widget(i)->isAncestorOf(w))
-            tabs->setCurrentIndex(i);
-}
-
-void clickButton(const AppFixture &fx, QAbstractButton *button)
-{
-    showPageOf(fx, button);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-}
-
 // One attenuator row by its name in the form: "DAC0" (master) .. "DAC8", "ADC0" .. "ADC6".
 struct Attenuator {
     QSlider *track;
@@ -77,7 +44,7 @@ Attenuator attenuator(const AppFixture &fx, const QString &name)
 void enableMasterIfNeeded(const AppFixture &fx, const QString &name)
 {
     if (name.endsWith(QLatin1Char('0')))
-        clickButton(fx, fx.find<QRadioButton>(QStringLiteral("rg%1AttMode_1").arg(name.left(3))));
+        clickIndicator(fx, fx.find<QRadioButton>(QStringLiteral("rg%1AttMode_1").arg(name.left(3))));
 }
 
 // Replaces the edit's text by typing (or pasting), then releases Enter.
@@ -420,11 +387,11 @@ void TestAttenuation::masterMute()
     auto *mute = fx->find<QToolButton>(QStringLiteral("sb%1Mute").arg(page));
     QVERIFY(mute);
     QVERIFY(!mute->isCheckable()); // a push button that never stays down
-    clickButton(*fx, fx->find<QRadioButton>(QStringLiteral("rg%1AttMode_1").arg(page)));
+    clickIndicator(*fx, fx->find<QRadioButton>(QStringLiteral("rg%1AttMode_1").arg(page)));
     QVERIFY(mute->isEnabled());
     if (tickedByHand) {
         for (QCheckBox *box : boxes)
-            clickButton(*fx, box);
+            clickIndicator(*fx, box);
         QCOMPARE(fx->sim.reg(reg), all);
     }
     bool &flag = dac ? f->dacMuteAll : f->adcMuteAll;
@@ -478,7 +445,7 @@ void TestAttenuation::secondClickDuringPauseRunsNestedMute()
     const int reg = dac ? 0x44 : 0x55;
     TForm1 *f = fx->form;
     auto *mute = fx->find<QToolButton>(QStringLiteral("sb%1Mute").arg(page));
-    clickButton(*fx, fx->find<QRadioButton>(QStringLiteral("rg%1AttMode_1").arg(page)));
+    clickIndicator(*fx, fx->find<QRadioButton>(QStringLiteral("rg%1AttMode_1").arg(page)));
     auto *first = fx->find<QCheckBox>(QStringLiteral("c%1").arg(page) + QLatin1Char('1'));
     fx->sim.clearLog();
     fx->seam.clear();

@@ -2,6 +2,7 @@
 // the real widgets, and the refresh of every control from the shadow, all read
 // back from the simulated board's call log.
 #include "fixture.h"
+#include "uitest.h"
 
 #include "main.h"
 #include "radiogroup.h"
@@ -23,26 +24,6 @@
 
 namespace {
 
-QString hex2(int v)
-{
-    return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-QString regLine(int reg, int value)
-{
-    return QStringLiteral("_writeData(channel=0, reg=0x%1, value=0x%2) = 0").arg(hex2(reg), hex2(value));
-}
-
-QString pinLine(int pin, int level)
-{
-    return QStringLiteral("_writeData(channel=7, pin=%1, value=%2) = 0").arg(pin).arg(level);
-}
-
-QString historyLine(int reg, int value)
-{
-    return QStringLiteral("0x%1, 0x%2").arg(hex2(reg), hex2(value));
-}
-
 // The hint every register-bound control carries: "Reg#41H, Bit6-4", "Reg#43H, Bit2".
 QString hintFor(int reg, int shift, int width)
 {
@@ -50,34 +31,6 @@ QString hintFor(int reg, int shift, int width)
     if (width == 1)
         return QStringLiteral("Reg#%1H, Bit%2").arg(r).arg(shift);
     return QStringLiteral("Reg#%1H, Bit%2-%3").arg(r).arg(shift + width - 1).arg(shift);
-}
-
-QStringList historyOf(const AppFixture &fx)
-{
-    return fx.find<QPlainTextEdit>(QStringLiteral("Memo1"))->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// Brings the page that holds w to the front, as a user would before touching it.
-void showPageOf(const AppFixture &fx, QWidget *w)
-{
-    auto *tabs = fx.find<QTabWidget>(QStringLiteral("MainTab"));
-    for (int i = 0; i < tabs->count(); ++i)
-        if (tabs->widget(i)->isAncestorOf(w))
-            tabs->setCurrentIndex(i);
-}
-
-// A click on the box or radio's indicator, where the click certainly lands on the button.
-void clickButton(const AppFixture &fx, QAbstractButton *button)
-{
-    showPageOf(fx, button);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-}
-
-void pick(const AppFixture &fx, QComboBox *combo, int index)
-{
-    showPageOf(fx, combo);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
 }
 
 // The register direct-access box: type register and value, release Enter in the data edit.
@@ -366,7 +319,7 @@ void TestBindings::wrongTagStopsTheHandler()
     }();
 
     if (auto *box = qobject_cast<QCheckBox *>(control)) {
-        clickButton(*fx, box);
+        clickIndicator(*fx, box);
     } else if (auto *combo = qobject_cast<QComboBox *>(control)) {
         pick(*fx, combo, 1);
     } else if (auto *track = qobject_cast<QSlider *>(control)) {
@@ -376,7 +329,7 @@ void TestBindings::wrongTagStopsTheHandler()
         edit->setText(QStringLiteral("-3"));
         QTest::keyClick(edit, Qt::Key_Return);
     } else {
-        clickButton(*fx, radio(*fx, name.toLatin1().constData(), 1));
+        clickIndicator(*fx, radio(*fx, name.toLatin1().constData(), 1));
     }
 
     QCOMPARE(fx->sim.log(), QStringList{});
@@ -415,7 +368,7 @@ void TestBindings::checkBoxWritesItsBit()
     fx->sim.clearLog();
     const int historyBefore = int(historyOf(*fx).size());
 
-    clickButton(*fx, box);
+    clickIndicator(*fx, box);
     const int ticked = before ^ bit;
     QCOMPARE(box->isChecked(), bool(ticked & bit));
     QCOMPARE(fx->sim.log(), QStringList{regLine(r.reg, ticked)});
@@ -425,7 +378,7 @@ void TestBindings::checkBoxWritesItsBit()
     QCOMPARE(historyOf(*fx).mid(historyBefore), QStringList{historyLine(r.reg, ticked)});
 
     fx->sim.clearLog();
-    clickButton(*fx, box);
+    clickIndicator(*fx, box);
     QCOMPARE(fx->sim.log(), QStringList{regLine(r.reg, before)});
     QCOMPARE(fx->sim.reg(r.reg), before);
 }
@@ -540,20 +493,20 @@ void TestBindings::radioWritesBitAndEnablesMaster()
     directWrite(*fx, reg, 0x15);
     fx->sim.clearLog();
 
-    clickButton(*fx, radio(*fx, name.constData(), 1));
+    clickIndicator(*fx, radio(*fx, name.constData(), 1));
     QCOMPARE(fx->sim.log(), QStringList{regLine(reg, 0x15 | 1 << bit)});
     for (QWidget *w : masterRow)
         QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
 
     fx->sim.clearLog();
-    clickButton(*fx, radio(*fx, name.constData(), 0));
+    clickIndicator(*fx, radio(*fx, name.constData(), 0));
     QCOMPARE(fx->sim.log(), QStringList{regLine(reg, 0x15)});
     for (QWidget *w : masterRow)
         QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
 
     // Clicking the item already chosen changes nothing.
     fx->sim.clearLog();
-    clickButton(*fx, radio(*fx, name.constData(), 0));
+    clickIndicator(*fx, radio(*fx, name.constData(), 0));
     QCOMPARE(fx->sim.log(), QStringList{});
 }
 
@@ -567,9 +520,9 @@ void TestBindings::changeWithoutBoardLeavesShadow()
     fx->seam.clear();
     const auto shadowBefore = fx->form->shadow.bytes;
 
-    clickButton(*fx, fx->find<QCheckBox>(QStringLiteral("cInvDAC3")));
+    clickIndicator(*fx, fx->find<QCheckBox>(QStringLiteral("cInvDAC3")));
     pick(*fx, fx->find<QComboBox>(QStringLiteral("cbDEMP")), 3);
-    clickButton(*fx, radio(*fx, "rgDACAttMode", 1));
+    clickIndicator(*fx, radio(*fx, "rgDACAttMode", 1));
     // The control shows the user's choice, the shadow stays, and the master row still follows the mode.
     QVERIFY(fx->find<QCheckBox>(QStringLiteral("cInvDAC3"))->isChecked());
     QCOMPARE(fx->form->shadow.bytes, shadowBefore);

@@ -1,6 +1,7 @@
 // Register scripts, the start-up script, the register snapshot and the history files,
 // driven through the real windows against the simulated board.
 #include "fixture.h"
+#include "uitest.h"
 
 #include "main.h"
 #include "scriptprogress.h"
@@ -39,14 +40,6 @@ QString wr(int reg, int value, const char *result = "0")
 QStringList chipWrites(AppFixture &fx)
 {
     return fx.sim.log(QStringLiteral("_writeData(channel=0"));
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return f.readAll();
 }
 
 bool putFile(const QString &path, const QByteArray &bytes)

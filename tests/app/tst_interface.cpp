@@ -2,6 +2,7 @@
 // picks with what they write and how they re-open the board, and Reconnect with and
 // without a board, all through the real windows and read back from the simulator's log.
 #include "fixture.h"
+#include "uitest.h"
 
 #include "fieldmath.h"
 #include "main.h"
@@ -33,84 +34,14 @@ namespace {
 
 const QString kCorrupted = QStringLiteral("Initial file was corrupted!!");
 
-QString hex2(int v)
-{
-    return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-QString initLine(int port, int interfaceCode, int address, int result)
-{
-    return QStringLiteral("_init(port=%1, interface=%2, address=0x%3, word56=3) = %4")
-        .arg(port)
-        .arg(interfaceCode)
-        .arg(hex2(address))
-        .arg(result);
-}
-
-QString regLine(int reg, int value)
-{
-    return QStringLiteral("_writeData(channel=0, reg=0x%1, value=0x%2) = 0").arg(hex2(reg), hex2(value));
-}
-
-QString pinLine(int pin, int level)
-{
-    return QStringLiteral("_writeData(channel=7, pin=%1, value=%2) = 0").arg(pin).arg(level);
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QStringList fileLines(const QString &path)
 {
-    return QString::fromLatin1(contents(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QStringList historyOf(const AppFixture &fx)
-{
-    return fx.find<QPlainTextEdit>(QStringLiteral("Memo1"))->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QString statusText(const AppFixture &fx)
-{
-    return fx.find<QStatusBar>(QStringLiteral("StatusBar1"))->currentMessage();
-}
-
-void showPageOf(const AppFixture &fx, QWidget *w)
-{
-    auto *tabs = fx.find<QTabWidget>(QStringLiteral("MainTab"));
-    for (int i = 0; i < tabs->count(); ++i)
-        if (tabs->widget(i)->isAncestorOf(w))
-            tabs->setCurrentIndex(i);
-}
-
-// A click on the button's indicator, where it certainly lands on the button.
-void clickButton(const AppFixture &fx, QAbstractButton *button)
-{
-    showPageOf(fx, button);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+    return QString::fromLatin1(fileBytes(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void clickInterface(const AppFixture &fx, int item)
 {
-    clickButton(fx, fx.find<QRadioButton>(QStringLiteral("rgInterface_%1").arg(item)));
-}
-
-void clickPush(const AppFixture &fx, const char *name)
-{
-    auto *button = fx.find<QPushButton>(QLatin1String(name));
-    showPageOf(fx, button);
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-// A user's pick: the combo box changes its item and reports it as activated.
-void pick(const AppFixture &fx, QComboBox *combo, int index)
-{
-    showPageOf(fx, combo);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
+    clickIndicator(fx, fx.find<QRadioButton>(QStringLiteral("rgInterface_%1").arg(item)));
 }
 
 QComboBox *cbAddr(const AppFixture &fx)
@@ -134,29 +65,6 @@ QStringList controlsDifferingFromShadow(const TForm1 *form)
     for (const RadioBinding &row : form->radioTable)
         if (row.group->itemIndex() != ((form->shadow.byte(row.reg) >> row.bit) & 1))
             out << row.group->objectName();
-    return out;
-}
-
-std::array<int, evm::RegisterCount> mapRows()
-{
-    std::array<int, evm::RegisterCount> rows{};
-    for (int i = 0; i < evm::RegisterCount; ++i)
-        rows[i] = RegViewForm->shownValue(i);
-    return rows;
-}
-
-// The lamps as the pictures they show: '0' grey, '1' red, '2' green, '?' anything else.
-QString lamps(const AppFixture &fx, const char *prefix, int count)
-{
-    QString out;
-    for (int i = 1; i <= count; ++i) {
-        const QImage shown = fx.find<QLabel>(QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(i))->pixmap().toImage();
-        QChar c = QLatin1Char('?');
-        for (int picture = 0; picture < 3; ++picture)
-            if (shown == pictures::lamp(picture).toImage())
-                c = QLatin1Char(char('0' + picture));
-        out += c;
-    }
     return out;
 }
 
@@ -255,7 +163,7 @@ void TestInterface::startupReadsSettings()
     fx.destroy();
     QCOMPARE(QFile::exists(fx.settingsPath()), !ini.isEmpty());
     if (!ini.isEmpty())
-        QCOMPARE(contents(fx.settingsPath()), ini);
+        QCOMPARE(fileBytes(fx.settingsPath()), ini);
 }
 
 void TestInterface::unreadableSettingsFile_data()
@@ -303,7 +211,7 @@ void TestInterface::unreadableSettingsFile()
     } else {
         if (kind == QLatin1String("permission"))
             QVERIFY(QFile::setPermissions(fx.settingsPath(), QFile::ReadOwner | QFile::WriteOwner));
-        QCOMPARE(contents(fx.settingsPath()), ini);
+        QCOMPARE(fileBytes(fx.settingsPath()), ini);
     }
 }
 
@@ -478,7 +386,7 @@ void TestInterface::withoutLibrary()
     QCOMPARE(fx.form->connectionSettings.deviceAddress, before.deviceAddress);
     QCOMPARE(QFile::exists(fx.settingsPath()), !ini.isEmpty());
     if (!ini.isEmpty())
-        QCOMPARE(contents(fx.settingsPath()), ini);
+        QCOMPARE(fileBytes(fx.settingsPath()), ini);
 
     // Reconnect does nothing at all without the library.
     clickPush(fx, "bBDRST");
@@ -508,11 +416,11 @@ void TestInterface::reconnectWithBoard()
     QCOMPARE(form->boardPort, 1);
 
     // Move the program away from the power-on state: settings, a lit lamp, routing lines.
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cDAC3")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cDAC3")));
     fx.find<QSlider>(QStringLiteral("tkDAC2"))->setValue(0x80);
     pick(fx, fx.find<QComboBox>(QStringLiteral("cbDEMP")), 3);
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cbDIN3")));
-    clickButton(fx, fx.find<QRadioButton>(QStringLiteral("selDout_2")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cbDIN3")));
+    clickIndicator(fx, fx.find<QRadioButton>(QStringLiteral("selDout_2")));
     clickPush(fx, "btnZeroRead");
     QCOMPARE(lamps(fx, "ZERO", 8), QStringLiteral("00002200"));
     QVERIFY(form->shadow.byte(0x44) != evm::powerOnValue(0x44));
@@ -589,7 +497,7 @@ void TestInterface::reconnectWithBoard()
 
     // From here on a change is written and logged again.
     fx.sim.clearLog();
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cDAC3")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cDAC3")));
     QCOMPARE(fx.sim.log(), QStringList{regLine(0x44, 0x04)});
     QCOMPARE(historyOf(fx).last(), QStringLiteral("0x44, 0x04"));
 }
@@ -609,8 +517,8 @@ void TestInterface::reconnectSilencesItsResetWrite()
     QVERIFY(!fx.form->commErrorShown);
 
     // The silence ends with Reconnect: the next failing write is reported, once.
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cDAC1")));
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cDAC2")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cDAC1")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cDAC2")));
     QCOMPARE(fx.seam.count(QStringLiteral("message")), 1);
     QCOMPARE(fx.seam.of(QStringLiteral("message")).first().text, QStringLiteral("Communication error: WRERR0207"));
 }
@@ -620,7 +528,7 @@ void TestInterface::reconnectWithoutBoard()
     AppFixture fx;
     fx.create_and_show();
     TForm1 *form = fx.form;
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cDAC3")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cDAC3")));
     clickPush(fx, "btnZeroRead");
     const QString zeroLamps = lamps(fx, "ZERO", 8);
     const auto shadow = form->shadow.bytes;
@@ -655,10 +563,10 @@ void TestInterface::reconnectWithoutBoard()
     // Afterwards nothing reaches the board, the shadow, the map or the history.
     fx.sim.clearLog();
     fx.seam.clear();
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cDAC1")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cDAC1")));
     pick(fx, fx.find<QComboBox>(QStringLiteral("cbDEMP")), 2);
     fx.find<QSlider>(QStringLiteral("tkDAC4"))->setValue(0x10);
-    clickButton(fx, fx.find<QCheckBox>(QStringLiteral("cbDIN2")));
+    clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cbDIN2")));
     QVERIFY(fx.sim.log().isEmpty());
     QCOMPARE(form->shadow.bytes, shadow);
     QCOMPARE(mapRows(), map);

@@ -3,6 +3,7 @@
 // resets on MRST and on a pulse of line 53 and whose flags follow the DIN lines
 // and the ADC attenuators.
 #include "fixture.h"
+#include "uitest.h"
 
 #include "main.h"
 #include "pictures.h"
@@ -27,88 +28,8 @@
 
 namespace {
 
-QString hex2(int v)
-{
-    return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-QString regLine(int reg, int value, const QString &result = QStringLiteral("0"))
-{
-    return QStringLiteral("_writeData(channel=0, reg=0x%1, value=0x%2) = %3").arg(hex2(reg), hex2(value), result);
-}
-
-QString pinLine(int pin, int level, const QString &result = QStringLiteral("0"))
-{
-    return QStringLiteral("_writeData(channel=7, pin=%1, value=%2) = %3").arg(pin).arg(level).arg(result);
-}
-
-QStringList historyOf(const AppFixture &fx)
-{
-    return fx.find<QPlainTextEdit>(QStringLiteral("Memo1"))->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QString statusText(const AppFixture &fx)
-{
-    return fx.find<QStatusBar>(QStringLiteral("StatusBar1"))->currentMessage();
-}
-
-void showPageOf(const AppFixture &fx, QWidget *w)
-{
-    auto *tabs = fx.find<QTabWidget>(QStringLiteral("MainTab"));
-    for (int i = 0; i < tabs->count(); ++i)
-        if (tabs->widget(i)->isAncestorOf(w))
-            tabs->setCurrentIndex(i);
-}
-
-// A click on the box or radio's indicator, where it certainly lands on the button.
-void clickIndicator(const AppFixture &fx, const QString &name)
-{
-    auto *button = fx.find<QAbstractButton>(name);
-    QVERIFY2(button, qPrintable(name));
-    showPageOf(fx, button);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-}
-
-void clickPush(const AppFixture &fx, const char *name)
-{
-    auto *button = fx.find<QPushButton>(QLatin1String(name));
-    QVERIFY2(button, name);
-    showPageOf(fx, button);
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-void pick(const AppFixture &fx, const char *name, int index)
-{
-    auto *combo = fx.find<QComboBox>(QLatin1String(name));
-    showPageOf(fx, combo);
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
-
-// The lamps as the pictures they show: '0' grey, '1' red, '2' green, '?' anything else.
-QString lamps(const AppFixture &fx, const char *prefix, int count)
-{
-    QString out;
-    for (int i = 1; i <= count; ++i) {
-        const QImage shown = fx.find<QLabel>(QStringLiteral("%1%2").arg(QLatin1String(prefix)).arg(i))->pixmap().toImage();
-        QChar c = QLatin1Char('?');
-        for (int picture = 0; picture < 3; ++picture)
-            if (shown == pictures::lamp(picture).toImage())
-                c = QLatin1Char(char('0' + picture));
-        out += c;
-    }
-    return out;
-}
 QString zeroLamps(const AppFixture &fx) { return lamps(fx, "ZERO", 8); }
 QString overflowLamps(const AppFixture &fx) { return lamps(fx, "OVF", 6); }
-
-std::array<int, evm::RegisterCount> mapRows()
-{
-    std::array<int, evm::RegisterCount> rows{};
-    for (int i = 0; i < evm::RegisterCount; ++i)
-        rows[i] = RegViewForm->shownValue(i);
-    return rows;
-}
 
 evm::RegisterShadow defaultShadow()
 {

@@ -1,6 +1,7 @@
 // Start-up, shutdown and the access primitives, through the real windows and
 // the simulated board loaded by the real loader.
 #include "fixture.h"
+#include "uitest.h"
 
 #include "about.h"
 #include "inttext.h"
@@ -22,16 +23,6 @@
 using Call = RecordingSeam::Call;
 
 namespace {
-QString status(AppFixture &fx)
-{
-    return fx.find<QStatusBar>(QStringLiteral("StatusBar1"))->currentMessage();
-}
-
-QStringList history(AppFixture &fx)
-{
-    const QString text = fx.find<QPlainTextEdit>(QStringLiteral("Memo1"))->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
-}
 
 bool showsPicture(QLabel *label, const QPixmap &expected)
 {
@@ -91,9 +82,9 @@ void TestStartup::connected()
 {
     AppFixture fx;
     fx.create_and_show();
-    QCOMPARE(status(fx), QStringLiteral("Ready"));
+    QCOMPARE(statusText(fx), QStringLiteral("Ready"));
     QVERIFY(showsPicture(fx.find<QLabel>(QStringLiteral("imgConnection")), pictures::connectionPlate(1)));
-    QVERIFY(history(fx).isEmpty());
+    QVERIFY(historyOf(fx).isEmpty());
     QCOMPARE(fx.seam.count(QStringLiteral("box")), 0);
     QCOMPARE(fx.seam.count(QStringLiteral("message")), 0);
     QVERIFY(!fx.form->ioSuppressed);
@@ -123,7 +114,7 @@ void TestStartup::connectedLineSequenceAndReadBack()
     // The refresh re-issues, unlogged, the write of each control it changed, with the shadow's byte.
     QCOMPARE(log.mid(49), QStringList({QStringLiteral("_writeData(channel=0, reg=0x43, value=0x05) = 0"),
                                        QStringLiteral("_writeData(channel=0, reg=0x43, value=0x05) = 0")}));
-    QVERIFY(history(fx).isEmpty());
+    QVERIFY(historyOf(fx).isEmpty());
 }
 
 void TestStartup::noBoard()
@@ -136,7 +127,7 @@ void TestStartup::noBoard()
     QCOMPARE(boxes[0].text, QStringLiteral("No EVM was found"));
     QCOMPARE(boxes[0].caption, QStringLiteral("Error"));
     QCOMPARE(boxes[0].icon, UiSeam::Icon::Error);
-    QCOMPARE(status(fx), QStringLiteral("No EVM was found"));
+    QCOMPARE(statusText(fx), QStringLiteral("No EVM was found"));
     QVERIFY(showsPicture(fx.find<QLabel>(QStringLiteral("imgConnection")), pictures::connectionPlate(0)));
     QVERIFY(fx.form->ioSuppressed);
     QVERIFY(!fx.form->historyEnabled);
@@ -150,7 +141,7 @@ void TestStartup::noBoard()
     QTest::mouseClick(fx.find<QCheckBox>(QStringLiteral("cInvDAC3")), Qt::LeftButton);
     QCOMPARE(fx.form->shadow.bytes, before);
     QCOMPARE(RegViewForm->shownValue(3), 0);
-    QVERIFY(history(fx).isEmpty());
+    QVERIFY(historyOf(fx).isEmpty());
     QVERIFY(fx.sim.log().isEmpty());
 }
 
@@ -163,7 +154,7 @@ void TestStartup::noLibrary()
     QCOMPARE(boxes[0].text, QStringLiteral("Cannot load DLL"));
     QCOMPARE(boxes[0].caption, QStringLiteral("DLL error"));
     QCOMPARE(boxes[0].icon, UiSeam::Icon::Error);
-    QVERIFY(status(fx).isEmpty());
+    QVERIFY(statusText(fx).isEmpty());
     QVERIFY(fx.find<QLabel>(QStringLiteral("imgConnection"))->pixmap().isNull());
     QVERIFY(!fx.form->libraryHandle.isLoaded());
     for (uint8_t b : fx.form->shadow.bytes)
@@ -247,7 +238,7 @@ void TestStartup::writeFailureReportedOnce()
     // A failed write still lands in the shadow, the map and the history.
     QCOMPARE(int(fx.form->shadow.byte(0x46)), 0x0B);
     QCOMPARE(RegViewForm->shownValue(6), 0x0B);
-    QCOMPARE(history(fx), QStringList({QStringLiteral("0x46, 0x0A"), QStringLiteral("0x46, 0x0B")}));
+    QCOMPARE(historyOf(fx), QStringList({QStringLiteral("0x46, 0x0A"), QStringLiteral("0x46, 0x0B")}));
 }
 
 void TestStartup::errorCodeSuffix_data()
@@ -295,7 +286,7 @@ void TestStartup::suppressedWriteUpdatesShadowOnly()
     QVERIFY(fx.sim.log().isEmpty());
     QCOMPARE(int(fx.form->shadow.byte(0x46)), 0x0A);
     QCOMPARE(RegViewForm->shownValue(6), 0x0A);
-    QCOMPARE(history(fx), QStringList{QStringLiteral("0x46, 0x0A")});
+    QCOMPARE(historyOf(fx), QStringList{QStringLiteral("0x46, 0x0A")});
 }
 
 void TestStartup::directAccessWithEnter()
@@ -311,7 +302,7 @@ void TestStartup::directAccessWithEnter()
     typeInto(data, QStringLiteral("0x0A"));
     QTest::keyClick(data, Qt::Key_Return);
     QCOMPARE(fx.sim.log(), QStringList{QStringLiteral("_writeData(channel=0, reg=0x46, value=0x0A) = 0")});
-    QCOMPARE(history(fx), QStringList{QStringLiteral("0x46, 0x0A")});
+    QCOMPARE(historyOf(fx), QStringList{QStringLiteral("0x46, 0x0A")});
     QCOMPARE(data->text(), QStringLiteral("0x0A")); // the Enter character never reached the edit
 
     fx.sim.poke(0x47, 0x3C);
@@ -351,7 +342,7 @@ void TestStartup::directAccessOutsideRegisters()
     fx.find<QLineEdit>(QStringLiteral("RDA_data"))->setText(data);
     fx.form->WriteClick();
     QCOMPARE(fx.sim.log().value(0), logged);
-    QCOMPARE(history(fx).value(0), historyLine);
+    QCOMPARE(historyOf(fx).value(0), historyLine);
     auto after = fx.form->shadow.bytes;
     if (reg == QLatin1String("0x41")) {
         QCOMPARE(int(after[1]), 0xFF);
@@ -385,7 +376,7 @@ void TestStartup::directAccessNotAnInteger()
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors[0].text.contains(named), qPrintable(errors[0].text));
     QVERIFY(fx.sim.log().isEmpty());
-    QVERIFY(history(fx).isEmpty());
+    QVERIFY(historyOf(fx).isEmpty());
 }
 
 void TestStartup::directReadWithoutBoard()
