@@ -70,6 +70,9 @@ TForm1::TForm1(QWidget *parent)
     // A picture button shows its plate from the top left, so the pressed look can crop the bottom row.
     for (PressableImage *img : {ui->imgSave, ui->imgClear, ui->imgRead, ui->imgWrite, ui->imgExit})
         img->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The history log fills its own frame, so a new line repaints the log alone and not the
+    // group box beneath it as well: that took half again as long as the line itself.
+    ui->Memo1->setAutoFillBackground(true);
 
     rgInterface = new RadioGroup(ui->rgInterface);
     selDout = new RadioGroup(findChild<QGroupBox *>(QStringLiteral("selDout")));

@@ -38,7 +38,8 @@ TRegViewForm::TRegViewForm(QWidget *parent)
     courier.setStyleHint(QFont::TypeWriter);
     courier.setPixelSize(11);
     const auto &names = evm::registerBitNames();
-    const QPalette white = cellPalette(palette(), zeroColour());
+    m_cellPalettes = {cellPalette(palette(), zeroColour()), cellPalette(palette(), oneColour())};
+    const QPalette &white = m_cellPalettes[0];
     for (int row = 0; row < evm::RegisterCount; ++row) {
         for (int col = 0; col < 8; ++col) {
             auto *label = new QLabel(names[row][col], ui->pRegView);
@@ -70,19 +71,47 @@ void TRegViewForm::showRow(int row, int value)
     if (row < 0 || row >= evm::RegisterCount)
         return;
     const int v = value & 0xFF;
-    const int changed = v ^ m_shown[row];
-    if (!changed)
+    if (v == m_shown[row])
         return;
     m_shown[row] = v;
-    // Only the cells whose bit changed get a new palette: a write touches at most eight labels
-    // and no style sheet is parsed.
-    for (int col = 0; col < 8; ++col) {
-        const int bit = 7 - col;
-        if (!(changed & (1 << bit)))
-            continue;
-        QLabel *label = bitLabels[row][col];
-        label->setPalette(cellPalette(label->palette(), (v >> bit) & 1 ? oneColour() : zeroColour()));
+    m_pendingRows |= 1u << row;
+    // A script or a refresh writes thousands of times between two paints; a new palette costs
+    // microseconds a cell. While the map is open it is recoloured once at the next turn of the
+    // event loop, ahead of the paint; while it is hidden, when it is shown.
+    if (isVisible() && !m_colourQueued) {
+        m_colourQueued = true;
+        QMetaObject::invokeMethod(this, [this] { applyColours(); }, Qt::QueuedConnection);
     }
+}
+
+void TRegViewForm::applyColours() const
+{
+    m_colourQueued = false;
+    for (int row = 0; m_pendingRows; ++row) {
+        if (!(m_pendingRows & (1u << row)))
+            continue;
+        m_pendingRows &= ~(1u << row);
+        const int changed = m_shown[row] ^ m_coloured[row];
+        m_coloured[row] = m_shown[row];
+        // Only the cells whose bit changed get a new palette, and no style sheet is parsed.
+        for (int col = 0; col < 8; ++col) {
+            const int bit = 7 - col;
+            if (changed & (1 << bit))
+                bitLabels[row][col]->setPalette(m_cellPalettes[(m_shown[row] >> bit) & 1]);
+        }
+    }
+}
+
+QLabel *TRegViewForm::cell(int row, int column) const
+{
+    applyColours();
+    return bitLabels[row][column];
+}
+
+void TRegViewForm::showEvent(QShowEvent *event)
+{
+    applyColours();
+    QDialog::showEvent(event);
 }
 
 void TRegViewForm::bCloseClick()
