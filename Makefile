@@ -4,7 +4,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run test clean screenshots
+.PHONY: all deps configure build run test clean screenshots bench test-sanitize fuzz
 
 all: build
 
@@ -28,6 +28,42 @@ screenshots: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target evm5170-screenshots
 	rm -f docs/screenshots/*.png
 	QT_QPA_PLATFORM=offscreen $(BUILD)/evm5170-screenshots docs/screenshots
+
+# Release build; one table, each figure beside its target and a baseline from the same run.
+BENCH_BUILD ?= build-bench
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target evm5170-bench
+	$(BENCH_BUILD)/evm5170-bench
+
+# The whole suite under AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
+SANITIZE_BUILD ?= build-asan
+# Leaks are checked with no suppressions: the suite frees everything it makes.
+SANITIZE_ENV := QT_QPA_PLATFORM=offscreen \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DEVM_SANITIZE=ON $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
+
+# Each libFuzzer target for FUZZ_SECONDS from its committed seeds. What it finds new goes to
+# the build directory; the seeds stay as they are. A crash leaves its input beside them.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := fuzz_inttext fuzz_script fuzz_dbtext fuzz_settings
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEVM_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(LAUNCHER) >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  if ! $(FUZZ_BUILD)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	      -artifact_prefix=$(FUZZ_BUILD)/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t > $(FUZZ_BUILD)/$$t.log 2>&1; then \
+	    tail -n 40 $(FUZZ_BUILD)/$$t.log; echo "fuzz: $$t failed; its input is in $(FUZZ_BUILD)/"; exit 1; \
+	  fi; \
+	  echo "fuzz: $$t: $$(grep -E '^#[0-9]+[[:space:]]+DONE' $(FUZZ_BUILD)/$$t.log | tail -n 1)"; \
+	done
 
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     try {
@@ -23,7 +25,13 @@ int main(int argc, char *argv[])
         RegViewForm = new TRegViewForm;
 
         Form1->show();
-        app.exec();
+        // For the start-up benchmark: say when the connection sequence has ended, then end.
+        if (qEnvironmentVariableIntValue("EVM_QUIT_AFTER_SHOW") == 1) {
+            std::fputs("shown\n", stdout);
+            std::fflush(stdout);
+        } else {
+            app.exec();
+        }
 
         delete RegViewForm;
         delete scriptProgress;
