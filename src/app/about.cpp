@@ -12,8 +12,9 @@ TAboutDialog *AboutDialog = nullptr;
 
 namespace {
 
-// Every showing: the version and port texts were set just before, so their
-// labels size to them now; then the box is centred over the main window.
+// Every showing: the labels size to their texts now (the version and port were set just
+// before), which also leaves the box's fonts unloaded until it is first wanted; then the
+// box is centred over the main window.
 class ShowAdjuster : public QObject
 {
 public:
@@ -22,8 +23,9 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == m_box && event->type() == QEvent::Show) {
-            m_box->lDLLver->adjustSize();
-            m_box->lPort->adjustSize();
+            // In whichever font stood in for the design's.
+            for (QLabel *label : m_box->findChildren<QLabel *>())
+                label->adjustSize();
             if (QWidget *owner = mainWindow())
                 m_box->move(owner->frameGeometry().center() - m_box->rect().center());
         }
@@ -66,9 +68,6 @@ TAboutDialog::TAboutDialog(QWidget *parent)
     ui->Label1->setFont(designfonts::arialBlack(19));
     ui->Label3->setFont(designfonts::arialBlack(19));
     ui->Label2->setFont(designfonts::arialBlack(16));
-    // The labels size themselves to their text, in whichever font stood in.
-    for (QLabel *label : findChildren<QLabel *>())
-        label->adjustSize();
     setFixedSize(313, 214);
     setAttribute(Qt::WA_QuitOnClose, false);
 

@@ -7,6 +7,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTransform>
 #include <QRadialGradient>
 
 #include <array>
@@ -100,20 +101,25 @@ QPixmap drawTitleLettering()
 {
     const QString chip = QStringLiteral("CDX5170");
     const QString name = QStringLiteral("EVM Controller");
-    QFont chipFont = designfonts::arialBlack(22);
-    QFont nameFont = designfonts::arial(19, true);
-    nameFont.setItalic(true);
-    const QFontMetrics chipMetrics(chipFont), nameMetrics(nameFont);
-    const int gap = 10;
-    const int width = chipMetrics.horizontalAdvance(chip) + gap + nameMetrics.horizontalAdvance(name) + 4;
+    // Outlines of the splash's own heavy face, scaled to 22 and 19 pixels and the name slanted by
+    // hand: every further face or size would be one more font to load at start-up, for one picture.
+    const QFont face = designfonts::arialBlack(12);
+    const QFontMetricsF metrics(face);
+    const qreal chipScale = 22.0 / 12.0, nameScale = 19.0 / 12.0;
+    const qreal chipWidth = metrics.horizontalAdvance(chip) * chipScale;
+    const qreal gap = 10;
+    const int baseline = 22;
+    const int width = int(std::ceil(chipWidth + gap + metrics.horizontalAdvance(name) * nameScale)) + 6;
     QPixmap pm = transparentPixmap(QSize(width, 28));
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
 
-    const int baseline = 22;
-    QPainterPath path;
-    path.addText(1, baseline, chipFont, chip);
-    path.addText(1 + chipMetrics.horizontalAdvance(chip) + gap, baseline, nameFont, name);
+    QPainterPath chipPath, namePath;
+    chipPath.addText(0, 0, face, chip);
+    namePath.addText(0, 0, face, name);
+    QPainterPath path = QTransform(chipScale, 0, 0, chipScale, 1, baseline).map(chipPath);
+    // Slant about the baseline, as an oblique face would.
+    path.addPath(QTransform(nameScale, 0, -0.2 * nameScale, nameScale, 1 + chipWidth + gap, baseline).map(namePath));
     p.translate(1, 1);
     p.fillPath(path, QColor(0, 0x40, 0x10, 0x90)); // soft shadow
     p.translate(-1, -1);

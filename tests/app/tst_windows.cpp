@@ -300,6 +300,7 @@ void TestWindows::aboutLayout()
     QFETCH(bool, heavy);
 
     TAboutDialog about;
+    about.show(); // the labels size to their texts when the box is shown
     auto *label = about.findChild<QLabel *>(name);
     QVERIFY(label);
     QCOMPARE(label->pos(), pos);
