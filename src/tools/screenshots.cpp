@@ -5,6 +5,7 @@
 // (QT_QPA_PLATFORM=offscreen); `make screenshots` fills docs/screenshots.
 #include "about.h"
 #include "main.h"
+#include "program.h"
 #include "regview.h"
 #include "scriptprogress.h"
 #include "splash.h"
@@ -125,23 +126,13 @@ int main(int argc, char *argv[])
     UnattendedSeam seam;
     UiSeam::install(&seam);
 
-    SplashForm = new TSplashForm;
-    SplashForm->show();
-    SplashForm->repaintNow();
-    QApplication::setApplicationName(QStringLiteral("evm5170"));
-    Form1 = new TForm1;
-    AboutDialog = new TAboutDialog(Form1);
-    scriptProgress = new TscriptProgress;
-    RegViewForm = new TRegViewForm;
+    createProgramWindows();
     Form1->show();
 
     const int status = takePictures(seam, out);
 
     Form1->close();
-    delete RegViewForm;
-    delete scriptProgress;
-    delete Form1;
-    delete SplashForm;
+    destroyProgramWindows();
     UiSeam::install(nullptr);
     return status;
 }

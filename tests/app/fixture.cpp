@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "main.h"
+#include "program.h"
 #include "regview.h"
 #include "scriptprogress.h"
 #include "splash.h"
@@ -176,12 +177,8 @@ void AppFixture::create(Library library)
     case Library::WithoutVersion: qputenv("EVM_BOARD_LIBRARY", OSTREL_NOVER_PATH); break;
     case Library::Missing: qputenv("EVM_BOARD_LIBRARY", QDir(m_work.path()).filePath(QStringLiteral("none/libOstrel.so")).toLocal8Bit()); break;
     }
-    SplashForm = new TSplashForm;
-    SplashForm->show();
-    form = new TForm1;
-    AboutDialog = new TAboutDialog(form);
-    scriptProgress = new TscriptProgress;
-    RegViewForm = new TRegViewForm;
+    createProgramWindows();
+    form = Form1;
 }
 
 void AppFixture::show()
@@ -194,13 +191,6 @@ void AppFixture::destroy()
     if (!form)
         return;
     form->close();
-    delete RegViewForm;
-    RegViewForm = nullptr;
-    delete scriptProgress;
-    scriptProgress = nullptr;
-    delete form;
+    destroyProgramWindows();
     form = nullptr;
-    AboutDialog = nullptr; // owned by the main window
-    delete SplashForm;
-    SplashForm = nullptr;
 }
