@@ -1,9 +1,12 @@
 #pragma once
 #include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
 #include <QStringList>
 
-// The fonts the windows were designed with, each followed by the families that
-// stand in for it where it is not installed. Sizes are in pixels, as designed.
+// The fonts the windows were designed with, each followed by the families that stand in for
+// it where it is not installed (sizes in pixels, as designed), and where the small windows open.
 namespace designfonts {
 
 // "ＭＳ Ｐゴシック" is the Japanese name of MS PGothic; IPA P Gothic is the free
@@ -40,6 +43,16 @@ inline QFont arial(int pixels, bool bold)
     f.setBold(bold);
     f.setPixelSize(pixels);
     return f;
+}
+
+// The small windows of the design open centred on the screen, whoever owns them.
+inline void centreOnScreen(QWidget *window)
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect r = window->rect();
+        r.moveCenter(screen->availableGeometry().center());
+        window->move(r.topLeft());
+    }
 }
 
 } // namespace designfonts

@@ -25,11 +25,7 @@ TscriptProgress::TscriptProgress(QWidget *parent)
 
     // Centred on the screen, whoever owns it; moving it now keeps QDialog from
     // centring it over its parent instead.
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect r = rect();
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    designfonts::centreOnScreen(this);
 }
 
 TscriptProgress::~TscriptProgress()

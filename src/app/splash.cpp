@@ -24,11 +24,7 @@ TSplashForm::TSplashForm(QWidget *parent)
     // Only the main window's closing ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect r = rect();
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    designfonts::centreOnScreen(this);
 }
 
 TSplashForm::~TSplashForm()
