@@ -94,6 +94,7 @@ public:
     void ComboBoxChange(QComboBox *sender);
     void RadioGroupClick(RadioGroup *sender);
     void RefreshControls();
+    void enableMasterRow(bool dac, bool enabled);
 
     // --- attenuation (main_attenuation.cpp)
     void TrackChange(QSlider *sender);

@@ -80,8 +80,8 @@ constexpr RadioRow kRadioRows[5] = {
 };
 
 // The row a control's Tag selects, refused unless it leads back to that very control: a wrong
-// Tag in a form must stop the handler with a report, never write another row's bits. The start-up
-// check catches it in debug builds only; this holds in every build.
+// Tag in a form must stop the handler with a report, never write another row's bits, even when
+// the start-up check's message went unread.
 template <typename Binding, size_t N>
 const Binding &boundRow(const std::array<Binding, N> &table, int tag, const QObject *control, auto controlOf)
 {
@@ -95,6 +95,8 @@ constexpr int kDacMasterSlaveTag = 0;
 constexpr int kAdcMasterSlaveTag = 2;
 constexpr int kDacAttModeTag = 1;
 constexpr int kAdcAttModeTag = 3;
+constexpr int kDacMasterRow = 0; // slider rows of the two master attenuators
+constexpr int kAdcMasterRow = 9;
 
 } // namespace
 
@@ -217,16 +219,17 @@ void TForm1::RadioGroupClick(RadioGroup *sender)
     const int index = sender->itemIndex();
     const uint8_t value = evm::setBit(shadow.byte(row.reg), row.bit, index == 1);
     WriteRegister(row.reg, value);
-    const bool master = index == 1;
-    if (tag == kDacAttModeTag) {
-        sliderTable[0].track->setEnabled(master);
-        sliderTable[0].edit->setEnabled(master);
-        sbDACMute->setEnabled(master);
-    } else if (tag == kAdcAttModeTag) {
-        sliderTable[9].track->setEnabled(master);
-        sliderTable[9].edit->setEnabled(master);
-        sbADCMute->setEnabled(master);
-    }
+    if (tag == kDacAttModeTag || tag == kAdcAttModeTag)
+        enableMasterRow(tag == kDacAttModeTag, index == 1);
+}
+
+// The master attenuator and its Mute button are usable only in "Offset + Master" mode.
+void TForm1::enableMasterRow(bool dac, bool enabled)
+{
+    const SliderBinding &master = sliderTable[dac ? kDacMasterRow : kAdcMasterRow];
+    master.track->setEnabled(enabled);
+    master.edit->setEnabled(enabled);
+    (dac ? sbDACMute : sbADCMute)->setEnabled(enabled);
 }
 
 void TForm1::RefreshControls()
@@ -252,14 +255,8 @@ void TForm1::RefreshControls()
     for (const RadioBinding &row : radioTable)
         row.group->setItemIndex((shadow.byte(row.reg) >> row.bit) & 1);
 
-    const bool dacMaster = radioTable[kDacAttModeTag].group->itemIndex() == 1;
-    sliderTable[0].track->setEnabled(dacMaster);
-    sliderTable[0].edit->setEnabled(dacMaster);
-    sbDACMute->setEnabled(dacMaster);
-    const bool adcMaster = radioTable[kAdcAttModeTag].group->itemIndex() == 1;
-    sliderTable[9].track->setEnabled(adcMaster);
-    sliderTable[9].edit->setEnabled(adcMaster);
-    sbADCMute->setEnabled(adcMaster);
+    enableMasterRow(true, radioTable[kDacAttModeTag].group->itemIndex() == 1);
+    enableMasterRow(false, radioTable[kAdcAttModeTag].group->itemIndex() == 1);
 
     for (int row = 0; row < evm::RegisterCount; ++row)
         RegViewForm->ShowRegisterRow(row, shadow.bytes[row]);
