@@ -9,6 +9,11 @@ packages=(
   fonts-liberation fonts-ipafont-gothic fonts-dejavu-core
   xvfb xauth imagemagick
   clang libclang-rt-14-dev
+  ccache
+  openbox xdotool x11-utils x11-apps
+  libi2c-dev libgpiod-dev gpiod
+  umockdev libumockdev-dev pkg-config
+  python3-pyvisa python3-pyvisa-py
 )
 
 missing=()
