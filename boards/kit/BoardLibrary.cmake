@@ -77,8 +77,8 @@ endfunction()
 
 # One test per board library the build makes, added once every directory has been read,
 # so libraries added anywhere are checked.
+find_program(EVM_READELF NAMES ${CMAKE_READELF} readelf REQUIRED)
 function(evm_add_board_library_tests)
-  find_program(EVM_READELF NAMES ${CMAKE_READELF} readelf REQUIRED)
   get_property(libraries GLOBAL PROPERTY EVM_BOARD_LIBRARIES)
   foreach(record IN LISTS libraries)
     string(REPLACE "|" ";" fields "${record}")
