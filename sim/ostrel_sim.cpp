@@ -103,6 +103,8 @@ public:
         const int32_t interface = settings.interfaceCode;
         const bool known = interface == OSTREL_INTERFACE_IIC || interface == OSTREL_INTERFACE_SPI;
         const int32_t result = board.present && known ? board.port : 0;
+        // A session starts from the state file as last saved; an _init on an open board goes
+        // on with its session, and one that finds no board ends it.
         if (!statePath_.empty()) {
             if (board.open && result == 0)
                 saveState();

@@ -243,8 +243,14 @@ int replaceFile(const std::string &file, const std::string &data)
         error = errno;
     if (::close(fd) != 0 && !error)
         error = errno;
-    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0)
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) {
         error = errno;
+        // Another user's file in a sticky folder such as /tmp cannot be renamed over, but may be writable.
+        if (exists && (error == EACCES || error == EPERM) && ::access(file.c_str(), W_OK) == 0) {
+            ::unlink(temporary.c_str());
+            return writeInPlace(file, data, true);
+        }
+    }
     if (error) {
         ::unlink(temporary.c_str());
         return error;

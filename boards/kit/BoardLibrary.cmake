@@ -66,6 +66,11 @@ function(evm_add_board_library name)
     LINK_DEPENDS ${script_file})
   target_link_options(${name} PRIVATE -nostartfiles "${EVM_BOARD_CRTBEGIN}"
     LINKER:-init,ostrel_no_dt_init LINKER:--version-script=${script_file})
+  # A backend that lacks ostrel::backend() or anything else fails here, not when the program
+  # loads it. (Sanitizer runtimes leave their own symbols to the executable.)
+  if(NOT EVM_SANITIZE)
+    target_link_options(${name} PRIVATE LINKER:--no-undefined)
+  endif()
   # crtendS.o must come after every object, so it is the last item linked.
   target_link_libraries(${name} PRIVATE ostrel_shim ${arg_LIBRARIES} "${EVM_BOARD_CRTEND}")
 
