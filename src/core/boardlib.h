@@ -24,6 +24,8 @@ static_assert(offsetof(ConnectionSettings, word56) == 56);
 constexpr int ChipChannel = 0;
 constexpr int PinChannel = 7;
 constexpr int TransferBufferSize = 10;
+// What a call on a library that is not loaded returns: "board not open", as the board's own code.
+constexpr int32_t NotOpen = 0x0102;
 
 // The board-access library, loaded at run time. Its five entries use the C
 // calling convention with 32-bit arguments and a 32-bit result.
@@ -52,7 +54,8 @@ public:
     QString fileName() const { return m_lib.fileName(); }
     QString errorString() const { return m_error; }
 
-    // Only valid while isLoaded(); each call blocks until the library returns.
+    // Each call blocks until the library returns. While no library is loaded nothing is
+    // called: init and getVer return 0 (no board, no version), the others NotOpen.
     int32_t init(int32_t port, ConnectionSettings *settings);
     int32_t close();
     int32_t readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
