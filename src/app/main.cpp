@@ -26,7 +26,6 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QProgressBar>
-#include <QSettings>
 
 TForm1 *Form1 = nullptr;
 
