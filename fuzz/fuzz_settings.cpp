@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     evm::InterfaceChoice c;
     {
-        const std::unique_ptr<QSettings> settings = evm::openSettingsFile();
+        const std::unique_ptr<evm::SettingsFile> settings = evm::openSettingsFile();
         FUZZ_CHECK(settings->fileName() == path, settings->fileName());
         c = evm::readInterfaceChoice(settings.get());
     } // the settings object is gone, and with it any write it might have made

@@ -26,9 +26,43 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QProgressBar>
-#include <QSettings>
 
 TForm1 *Form1 = nullptr;
+
+namespace {
+// Watches the whole application for what can start a handler from the event loop.
+class EventWatch : public QObject
+{
+public:
+    EventWatch(QObject *parent, const int &depth, bool &ran) : QObject(parent), m_depth(depth), m_ran(ran) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (m_depth > 0) {
+            switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::Wheel:
+            case QEvent::Close:
+            case QEvent::MetaCall:
+                m_ran = true;
+                break;
+            default:
+                break;
+            }
+        }
+        return false;
+    }
+
+private:
+    const int &m_depth;
+    bool &m_ran;
+};
+} // namespace
 
 TForm1::TForm1(QWidget *parent)
     : QMainWindow(parent),
@@ -76,6 +110,9 @@ TForm1::TForm1(QWidget *parent)
 
     rgInterface = new RadioGroup(ui->rgInterface);
     selDout = new RadioGroup(findChild<QGroupBox *>(QStringLiteral("selDout")));
+
+    m_eventWatch = new EventWatch(this, m_handlerDepth, m_eventsRan);
+    qApp->installEventFilter(m_eventWatch);
 
     connectHandlers();
     FormCreate();
@@ -217,6 +254,13 @@ void TForm1::driveBoardLines(bool withDout)
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
+    // A handler is still running (this close came through its pause or its box): it must end
+    // against a loaded library, so the window closes once it has finished.
+    if (m_handlerDepth > 0 && !m_closed) {
+        m_closeDeferred = true;
+        event->ignore();
+        return;
+    }
     if (!m_closed)
         FormClose();
     event->accept();
@@ -231,10 +275,10 @@ void TForm1::FormClose()
         libraryHandle.close();
         libraryHandle.unload();
     }
-    if (settingsFile) {
-        settingsFile->sync();
-        settingsFile.reset();
-    }
+    // Whatever still arrives before the program ends finds no board.
+    boardPort = 0;
+    // Every value was written through when it was set: nothing is left to flush.
+    settingsFile.reset();
 }
 
 void TForm1::ExitClick()
@@ -277,12 +321,27 @@ void TForm1::imgMouseUp(PressableImage *sender)
 
 void TForm1::guard(const std::function<void()> &body)
 {
+    // After the close nothing runs: the library is gone and the program is ending.
+    if (m_closed)
+        return;
+    ++m_handlerDepth;
     try {
         body();
     } catch (const evm::ConversionError &e) {
         UiSeam::current().errorReport(e.message());
     } catch (const std::exception &e) {
         UiSeam::current().errorReport(QString::fromLocal8Bit(e.what()));
+    }
+    if (--m_handlerDepth > 0)
+        return;
+    // Without a board the controls move freely and the shadow stays as it was.
+    if (m_eventsRan && boardPort != 0 && !m_closed)
+        showShadow();
+    m_eventsRan = false;
+    if (m_closeDeferred) {
+        m_closeDeferred = false;
+        // Queued: the handler's own caller (a button's click, a show) finishes first.
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "boardlib.h"
+#include "settingsfile.h"
 #include "shadow.h"
 
 #include <QMainWindow>
@@ -13,7 +14,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QSettings;
 class QSlider;
 class QToolButton;
 class PressableImage;
@@ -94,6 +94,9 @@ public:
     void ComboBoxChange(QComboBox *sender);
     void RadioGroupClick(RadioGroup *sender);
     void RefreshControls();
+    // Sets every bound control to what the shadow holds without running its handler, so nothing
+    // is written; a track bar that moves takes its dB text along.
+    void showShadow();
     void enableMasterRow(bool dac, bool enabled);
 
     // --- attenuation (main_attenuation.cpp)
@@ -138,7 +141,7 @@ public:
     evm::RegisterShadow shadow;
     evm::ConnectionSettings connectionSettings;
     int32_t chosenAddress = 69;
-    std::unique_ptr<QSettings> settingsFile;
+    std::unique_ptr<evm::SettingsFile> settingsFile;
 
     struct PictureSlot {
         PressableImage *image = nullptr;
@@ -175,6 +178,9 @@ protected:
 
 private:
     // Runs a handler body; an error that ends it is reported, never thrown across a signal.
+    // A handler may let events run (a pause, a modal box), so anything may have run inside it:
+    // when the outermost one ends after such events, the bound controls show the shadow again,
+    // and a close that came meanwhile takes effect only now.
     void guard(const std::function<void()> &body);
     void connectHandlers();
     void connectBindings();
@@ -190,6 +196,12 @@ private:
 
     bool m_shown = false;
     bool m_closed = false;
+    int m_handlerDepth = 0;
+    bool m_closeDeferred = false;
+    // Set when a user's input or a queued call arrives while a handler runs: something may
+    // have run nested inside it.
+    bool m_eventsRan = false;
+    QObject *m_eventWatch = nullptr;
 };
 
 // The application's main window, as the other windows reach it.

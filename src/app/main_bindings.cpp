@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QSlider>
+#include <QSignalBlocker>
 #include <QToolButton>
 
 #include <stdexcept>
@@ -230,6 +231,42 @@ void TForm1::enableMasterRow(bool dac, bool enabled)
     master.track->setEnabled(enabled);
     master.edit->setEnabled(enabled);
     (dac ? sbDACMute : sbADCMute)->setEnabled(enabled);
+}
+
+void TForm1::showShadow()
+{
+    for (const SliderBinding &row : sliderTable) {
+        const uint8_t b = shadow.byte(row.reg);
+        if (row.track->value() == b)
+            continue; // a typed dB text that leads to this position stays
+        const QSignalBlocker quiet(row.track);
+        row.track->setValue(b);
+        row.edit->setText(evm::dbText(b, row.zeroDb));
+    }
+    for (const CheckBinding &row : checkTable) {
+        const bool on = (shadow.byte(row.reg) >> row.bit) & 1;
+        if (row.box->isChecked() != on) {
+            const QSignalBlocker quiet(row.box);
+            row.box->setChecked(on);
+        }
+    }
+    for (const ComboBinding &row : comboTable) {
+        const int value = evm::fieldValue(shadow.byte(row.reg), row.shift, row.width);
+        const int index = value < row.combo->count() ? value : -1;
+        if (row.combo->currentIndex() != index) {
+            const QSignalBlocker quiet(row.combo);
+            row.combo->setCurrentIndex(index);
+        }
+    }
+    for (const RadioBinding &row : radioTable) {
+        const int index = (shadow.byte(row.reg) >> row.bit) & 1;
+        if (row.group->itemIndex() != index) {
+            const QSignalBlocker quiet(row.group);
+            row.group->setItemIndex(index);
+        }
+    }
+    enableMasterRow(true, radioTable[kDacAttModeTag].group->itemIndex() == 1);
+    enableMasterRow(false, radioTable[kAdcAttModeTag].group->itemIndex() == 1);
 }
 
 void TForm1::RefreshControls()

@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QProgressBar>
-#include <QSettings>
 
 #include <stdexcept>
 
@@ -26,10 +25,13 @@ QString addressText(int32_t address)
 }
 
 // A key that cannot be written ends the handler with the settings facility's error.
-void writeSetting(std::unique_ptr<QSettings> &settings, const QString &key, const QString &value)
+void writeKey(const std::unique_ptr<evm::SettingsFile> &settings, const QString &key, const QString &value)
 {
-    if (!evm::writeSetting(settings, key, value))
-        throw std::runtime_error(QStringLiteral("Cannot write %1 to %2").arg(key, settings->fileName()).toStdString());
+    if (!settings)
+        return;
+    if (const auto error = settings->write(key, value))
+        throw std::runtime_error(
+            QStringLiteral("Cannot write %1 to %2: %3").arg(key, settings->fileName(), *error).toStdString());
 }
 } // namespace
 
@@ -69,13 +71,13 @@ void TForm1::rgInterfaceClick()
     const int index = rgInterface->itemIndex();
     // For IIC this still uses the address chosen before the switch.
     ApplyInterfaceChoice(index);
-    writeSetting(settingsFile, kTypeKey, QString::number(index));
+    writeKey(settingsFile, kTypeKey, QString::number(index));
     libraryHandle.close();
     libraryHandle.init(boardPort, &connectionSettings);
     chosenAddress = index == kIic ? 68 : 0;
     ui->cbAddr->setEnabled(index == kIic);
     ui->cbAddr->setCurrentIndex(0);
-    writeSetting(settingsFile, kAddrKey, addressText(chosenAddress));
+    writeKey(settingsFile, kAddrKey, addressText(chosenAddress));
 }
 
 void TForm1::cbAddrChange()
@@ -83,7 +85,7 @@ void TForm1::cbAddrChange()
     if (rgInterface->itemIndex() != kIic)
         return;
     chosenAddress = ui->cbAddr->currentIndex() + 68;
-    writeSetting(settingsFile, kAddrKey, addressText(chosenAddress));
+    writeKey(settingsFile, kAddrKey, addressText(chosenAddress));
 }
 
 void TForm1::bBDRSTClick()

@@ -97,7 +97,7 @@ void BoardLibrary::unload()
 
 int32_t BoardLibrary::init(int32_t port, ConnectionSettings *settings)
 {
-    const int32_t r = m_init(port, settings);
+    const int32_t r = m_init ? m_init(port, settings) : 0;
     if (trace)
         trace(QStringLiteral("_init(port=%1, interface=%2, address=0x%3, word56=%4) = %5")
                   .arg(port).arg(settings->interfaceCode).arg(hexText(settings->deviceAddress, 2))
@@ -107,7 +107,7 @@ int32_t BoardLibrary::init(int32_t port, ConnectionSettings *settings)
 
 int32_t BoardLibrary::close()
 {
-    const int32_t r = m_close();
+    const int32_t r = m_close ? m_close() : NotOpen;
     if (trace)
         trace(QStringLiteral("_close() = %1").arg(r));
     return r;
@@ -115,7 +115,7 @@ int32_t BoardLibrary::close()
 
 int32_t BoardLibrary::readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count)
 {
-    const int32_t r = m_read(channel, reg, buffer, count);
+    const int32_t r = m_read ? m_read(channel, reg, buffer, count) : NotOpen;
     if (trace)
         trace(QStringLiteral("_readData(channel=%1, reg=0x%2) = %3 value=0x%4")
                   .arg(channel).arg(hexText(reg, 2)).arg(r == 0 ? QStringLiteral("0") : QStringLiteral("0x") + hexText(r, 4))
@@ -125,7 +125,7 @@ int32_t BoardLibrary::readData(int32_t channel, int32_t reg, uint8_t *buffer, in
 
 int32_t BoardLibrary::writeData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count)
 {
-    const int32_t r = m_write(channel, reg, buffer, count);
+    const int32_t r = m_write ? m_write(channel, reg, buffer, count) : NotOpen;
     if (trace) {
         const QString result = r == 0 ? QStringLiteral("0") : QStringLiteral("0x") + hexText(r, 4);
         if (channel == PinChannel)
@@ -139,7 +139,7 @@ int32_t BoardLibrary::writeData(int32_t channel, int32_t reg, uint8_t *buffer, i
 
 int32_t BoardLibrary::getVer()
 {
-    const int32_t r = m_getVer();
+    const int32_t r = m_getVer ? m_getVer() : 0;
     if (trace)
         trace(QStringLiteral("_getVer() = 0x%1").arg(hexText(r, 4)));
     return r;

@@ -18,6 +18,8 @@ static_assert(sizeof(ConnectionSettings) == sizeof(OstrelConnectionSettings));
 constexpr int ChipChannel = OSTREL_CHANNEL_CHIP;
 constexpr int PinChannel = OSTREL_CHANNEL_LINES;
 constexpr int TransferBufferSize = OSTREL_TRANSFER_BUFFER_SIZE;
+// What a call on a library that is not loaded returns: "board not open", as the board's own code.
+constexpr int32_t NotOpen = OSTREL_NOT_OPEN;
 
 // The board-access library, loaded at run time (its interface: ostrel_abi.h).
 class BoardLibrary
@@ -45,7 +47,8 @@ public:
     QString fileName() const { return m_lib.fileName(); }
     QString errorString() const { return m_error; }
 
-    // Only valid while isLoaded(); each call blocks until the library returns.
+    // Each call blocks until the library returns. While no library is loaded nothing is
+    // called: init and getVer return 0 (no board, no version), the others NotOpen.
     int32_t init(int32_t port, ConnectionSettings *settings);
     int32_t close();
     int32_t readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);

@@ -15,10 +15,17 @@ QByteArray snapshotText(const std::array<uint8_t, 31> &values);
 // rather than lose them.
 QByteArray historyText(const QString &log);
 
-// Replaces the whole file or creates it, atomically: a failed write leaves an existing
-// file as it was. Returns the reason on failure.
+// Every file the program and the tools write goes through here. A symbolic link is followed
+// and stays a link. A regular file is replaced whole or created, atomically, keeping its
+// permissions and (where the process may set them) its owner and group; where it cannot be
+// replaced but may be written (a writable file in a read-only or sticky folder) it is written
+// over in place. A device, FIFO or socket is written directly and never replaced; opening it
+// never blocks. A failed save never leaves a cut file. Returns the reason on failure.
 std::optional<QString> saveWholeFile(const QString &path, const QByteArray &bytes);
-// Reads the whole file; the reason on failure.
+// Reads the whole of a regular file; anything else (a folder, a FIFO, a device) is refused
+// without being opened, so reading never blocks. The reason on failure.
 std::optional<QString> readWholeFile(const QString &path, QByteArray &bytes);
+// Reads a stream to its end (standard input for "-").
+std::optional<QString> readWholeStream(int fd, QByteArray &bytes);
 
 } // namespace evm

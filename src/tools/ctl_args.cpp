@@ -31,12 +31,13 @@ constexpr Command kCommands[] = {
     {"dump", "[FILE]", 0, 1, "all registers as a snapshot",
      "Reads registers 0x40..0x5E from the chip and writes them in the snapshot form,\n"
      "one \"0x46, 0x0A\" line each with CR LF, to FILE (replaced whole, only once every\n"
-     "register has been read) or to standard output. The result runs as a script."},
+     "register has been read) or, without FILE or with -, to standard output. The\n"
+     "result runs as a script."},
     {"run", "SCRIPT", 1, 1, "run a register script",
      "Runs the register writes and sleep lines of SCRIPT from the top. The first\n"
      "faulty line stops the run: its file name, line number and message are the error,\n"
      "with how many writes before it took effect. A write that the board refuses stops\n"
-     "the run too."},
+     "the run too. SCRIPT - reads the script from standard input."},
     {"diff", "A B", 2, 2, "compare two snapshots, or a snapshot and the chip",
      "Compares the register values of A and B, register by register and field by\n"
      "field, and prints one line for each register that differs:\n"

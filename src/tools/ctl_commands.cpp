@@ -248,7 +248,8 @@ int dump(const Invocation &inv, Board &board)
 {
     const evm::RegisterValues values = board.readAll();
     const QByteArray text = inv.fields ? evm::annotatedSnapshotText(values) : evm::snapshotText(values);
-    if (inv.arguments.isEmpty()) {
+    // "-" is standard output, as for any tool; a file named "-" is ./-
+    if (inv.arguments.isEmpty() || inv.arguments[0] == QLatin1String("-")) {
         writeOut(text);
         return Success;
     }
@@ -259,10 +260,15 @@ int dump(const Invocation &inv, Board &board)
 
 QByteArray fileBytes(const QString &path)
 {
+    QByteArray bytes;
+    if (path == QLatin1String("-")) {
+        if (const auto error = evm::readWholeStream(0, bytes))
+            fail(QStringLiteral("cannot read standard input: %1").arg(*error));
+        return bytes;
+    }
     if (!QFileInfo(path).isFile())
         fail(QStringLiteral("%1: %2").arg(path, QFileInfo::exists(path) ? QStringLiteral("not a file")
                                                                          : QStringLiteral("no such file")));
-    QByteArray bytes;
     if (const auto error = evm::readWholeFile(path, bytes))
         fail(QStringLiteral("cannot read %1: %2").arg(path, *error));
     return bytes;

@@ -22,6 +22,7 @@ private slots:
     void workingDirectoryIsNeverSearched();
     void entriesAreCalledWithTheRecord();
     void unloadForgetsTheEntries();
+    void callsWithoutLibraryNeverJump();
 
 private:
     QByteArray m_oldEnv;
@@ -142,6 +143,32 @@ void TestBoardLib::unloadForgetsTheEntries()
     lib.unload();
     QVERIFY(!lib.isLoaded());
     QCOMPARE(lib.load(), BoardLibrary::LoadStatus::Loaded);
+}
+
+void TestBoardLib::callsWithoutLibraryNeverJump()
+{
+    // Never loaded, refused for a missing entry, and unloaded after use: no call reaches an
+    // entry; each says "not open" (no board and no version for _init and _getVer).
+    BoardLibrary never;
+    BoardLibrary invalid;
+    QCOMPARE(invalid.loadFile(QStringLiteral(OSTREL_NOVER_PATH)), BoardLibrary::LoadStatus::InvalidLibrary);
+    BoardLibrary unloaded;
+    QCOMPARE(unloaded.loadFile(QStringLiteral(OSTREL_SIM_PATH)), BoardLibrary::LoadStatus::Loaded);
+    unloaded.unload();
+    for (BoardLibrary *lib : {&never, &invalid, &unloaded}) {
+        QStringList traced;
+        lib->trace = [&](const QString &line) { traced << line; };
+        evm::ConnectionSettings settings;
+        uint8_t buffer[evm::TransferBufferSize] = {0x5A};
+        QCOMPARE(lib->init(0, &settings), 0);
+        QCOMPARE(lib->writeData(evm::ChipChannel, 0x46, buffer, 1), evm::NotOpen);
+        QCOMPARE(lib->readData(evm::ChipChannel, 0x46, buffer, 1), evm::NotOpen);
+        QCOMPARE(int(buffer[0]), 0x5A);
+        QCOMPARE(lib->writeData(evm::PinChannel, 53, buffer, 1), evm::NotOpen);
+        QCOMPARE(lib->close(), evm::NotOpen);
+        QCOMPARE(lib->getVer(), 0);
+        QCOMPARE(traced.size(), 6);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBoardLib)

@@ -5,7 +5,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 using namespace evm;
@@ -69,6 +78,13 @@ private slots:
     void readKeepsEveryByte();
     void readFailures_data();
     void readFailures();
+    void saveFollowsLinks();
+    void saveKeepsModeAndOwner();
+    void saveToFifoWritesDirectly();
+    void saveToDeviceNodeWritesDirectly();
+    void saveInPlaceWhereNoRename_data();
+    void saveInPlaceWhereNoRename();
+    void readNeverOpensFifo();
 };
 
 void TestTextFiles::snapshotBytes()
@@ -205,6 +221,193 @@ void TestTextFiles::readFailures()
     const auto error = readWholeFile(path, bytes);
     QVERIFY(error.has_value());
     QVERIFY2(!error->isEmpty(), "a failure must say why");
+}
+
+namespace {
+struct stat statOf(const QString &path, bool followLink = true)
+{
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    if ((followLink ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
+        st.st_mode = 0;
+    return st;
+}
+} // namespace
+
+void TestTextFiles::saveFollowsLinks()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    const QString target = dir.filePath(QStringLiteral("sub/target.csv"));
+    putFile(target, "old\r\n");
+    // A relative link to a link: both stay, the file at the end gets the text.
+    QCOMPARE(::symlink("sub/target.csv", QFile::encodeName(dir.filePath(QStringLiteral("first"))).constData()), 0);
+    QCOMPARE(::symlink("first", QFile::encodeName(dir.filePath(QStringLiteral("second"))).constData()), 0);
+    QVERIFY(!saveWholeFile(dir.filePath(QStringLiteral("second")), "new\r\n"));
+    QCOMPARE(fileBytes(target), QByteArray("new\r\n"));
+    QVERIFY(S_ISLNK(statOf(dir.filePath(QStringLiteral("first")), false).st_mode));
+    QVERIFY(S_ISLNK(statOf(dir.filePath(QStringLiteral("second")), false).st_mode));
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("target.csv")});
+
+    // A dangling link: its target is created, the link stays.
+    const QString dangling = dir.filePath(QStringLiteral("dangling"));
+    QCOMPARE(::symlink("sub/made.csv", QFile::encodeName(dangling).constData()), 0);
+    QVERIFY(!saveWholeFile(dangling, "made"));
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("sub/made.csv"))), QByteArray("made"));
+    QVERIFY(S_ISLNK(statOf(dangling, false).st_mode));
+
+    // A loop of links is an error with a reason, and nothing is made.
+    const QString loop = dir.filePath(QStringLiteral("loop"));
+    QCOMPARE(::symlink("loop", QFile::encodeName(loop).constData()), 0);
+    const auto error = saveWholeFile(loop, "x");
+    QVERIFY(error.has_value() && !error->isEmpty());
+    QVERIFY(S_ISLNK(statOf(loop, false).st_mode));
+}
+
+void TestTextFiles::saveKeepsModeAndOwner()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kept.csv"));
+    putFile(path, "old");
+    const QByteArray name = QFile::encodeName(path);
+    QCOMPARE(::chmod(name.constData(), 02640), 0);
+    const bool root = geteuid() == 0;
+    if (root)
+        QCOMPARE(::chown(name.constData(), 1234, 2345), 0);
+    QVERIFY(!saveWholeFile(path, "new contents"));
+    QCOMPARE(fileBytes(path), QByteArray("new contents"));
+    const struct stat st = statOf(path);
+    QCOMPARE(int(st.st_mode & 07777), 02640);
+    if (root) {
+        QCOMPARE(int(st.st_uid), 1234);
+        QCOMPARE(int(st.st_gid), 2345);
+    }
+    // A new file gets the usual mode of a new file.
+    const mode_t mask = ::umask(022);
+    QVERIFY(!saveWholeFile(dir.filePath(QStringLiteral("new.csv")), "x"));
+    ::umask(mask);
+    QCOMPARE(int(statOf(dir.filePath(QStringLiteral("new.csv"))).st_mode & 07777), 0644);
+}
+
+void TestTextFiles::saveToFifoWritesDirectly()
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    const QByteArray name = QFile::encodeName(fifo);
+    QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+
+    // Without a reader the save fails at once instead of waiting for one.
+    const auto error = saveWholeFile(fifo, "nobody");
+    QVERIFY(error.has_value());
+    QVERIFY2(error->contains(QLatin1String("FIFO")), qPrintable(*error));
+
+    // With a reader the bytes go through the FIFO, through a link too, and it stays a FIFO.
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(fifo, link));
+    const int reader = ::open(name.constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    const QByteArray text("0x40, 0xC0\r\n0x41, 0x00\r\n");
+    QVERIFY(!saveWholeFile(link, text));
+    char buffer[256];
+    const ssize_t n = ::read(reader, buffer, sizeof buffer);
+    ::close(reader);
+    QCOMPARE(QByteArray(buffer, int(qMax<ssize_t>(n, 0))), text);
+    QVERIFY(S_ISFIFO(statOf(fifo, false).st_mode));
+    QVERIFY(S_ISLNK(statOf(link, false).st_mode));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
+}
+
+void TestTextFiles::saveToDeviceNodeWritesDirectly()
+{
+    QTemporaryDir dir;
+    const QString null = dir.filePath(QStringLiteral("null"));
+    const QString full = dir.filePath(QStringLiteral("full"));
+    if (::mknod(QFile::encodeName(null).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0
+        || ::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+        QSKIP("device nodes cannot be made here");
+    QVERIFY(!saveWholeFile(null, "into nothing"));
+    QVERIFY(S_ISCHR(statOf(null, false).st_mode));
+    // The device says why it takes nothing; it stays a device.
+    const auto error = saveWholeFile(full, "no room");
+    QVERIFY(error.has_value());
+    QVERIFY2(error->contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(*error));
+    QVERIFY(S_ISCHR(statOf(full, false).st_mode));
+    QCOMPARE(statOf(full).st_rdev, makedev(1, 7));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
+}
+
+void TestTextFiles::saveInPlaceWhereNoRename_data()
+{
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<bool>("diskFull");
+    QTest::newRow("read-only folder") << 0555 << false;
+    QTest::newRow("sticky folder, file of another user") << 01777 << false;
+    QTest::newRow("read-only folder, disk full") << 0555 << true;
+}
+
+void TestTextFiles::saveInPlaceWhereNoRename()
+{
+    QFETCH(int, folderMode);
+    QFETCH(bool, diskFull);
+    // Only a user without root's rights meets a folder that refuses the rename.
+    if (geteuid() != 0)
+        QSKIP("needs root to act as another user");
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString path = QDir(folder).filePath(QStringLiteral("shared.csv"));
+    const QByteArray old(100, 'o');
+    putFile(path, old);
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode_t(folderMode)), 0);
+    const QByteArray text = diskFull ? QByteArray(4096, 'n') : QByteArray("new\r\n");
+
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        FileSizeLimit limit(diskFull ? 64 : RLIM_INFINITY);
+        ::_exit(saveWholeFile(path, text) ? 1 : 0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), diskFull ? 1 : 0);
+    QCOMPARE(fileBytes(path), diskFull ? old : text);
+    const struct stat st = statOf(path);
+    QCOMPARE(int(st.st_uid), 0); // written in place: still root's file
+    QCOMPARE(int(st.st_mode & 0777), 0666);
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{QStringLiteral("shared.csv")});
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+}
+
+void TestTextFiles::readNeverOpensFifo()
+{
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    // Were the FIFO opened for reading, this writer would get in (and end the wait, so that
+    // the test fails instead of hanging).
+    std::atomic<bool> done{false}, opened{false};
+    std::thread writer([&] {
+        while (!done) {
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                opened = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    QByteArray bytes;
+    const auto error = readWholeFile(QFile::decodeName(fifo), bytes);
+    done = true;
+    writer.join();
+    QVERIFY(!opened);
+    QVERIFY(error.has_value());
+    QVERIFY(bytes.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTextFiles)

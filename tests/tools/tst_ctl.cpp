@@ -15,6 +15,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace evm;
 
 namespace {
@@ -97,7 +105,7 @@ private:
         return v;
     }
 
-    Run ctl(const QStringList &args, const QStringList &env = {})
+    Run ctl(const QStringList &args, const QStringList &env = {}, const QByteArray &input = {})
     {
         QFile::remove(path(QStringLiteral("trace.txt")));
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
@@ -115,6 +123,9 @@ private:
         p.setProcessEnvironment(e);
         p.setWorkingDirectory(m_dir->path());
         p.start(QStringLiteral(EVM5170CTL_PATH), args);
+        if (!input.isEmpty())
+            p.write(input);
+        p.closeWriteChannel();
         Run r;
         if (!p.waitForFinished(60000)) {
             p.kill();
@@ -168,6 +179,9 @@ private slots:
     void diff();
     void help_data();
     void help();
+    void dashIsStandardOutputAndInput();
+    void dumpKeepsLinksModesAndSpecialFiles();
+    void settingsFileThatIsNotAFile();
 };
 
 // Each row: the chip before, the command, what it prints, the calls between _init and _close,
@@ -714,6 +728,101 @@ void TestCtl::help()
     QCOMPARE(general.exitCode, 0);
     QVERIFY(general.out.contains("\n  " + command.toUtf8() + " "));
     QVERIFY(asOption.out != general.out);
+}
+
+void TestCtl::dashIsStandardOutputAndInput()
+{
+    setChip(regs("0x46=0x0A"));
+    const Run dump = ctl({QStringLiteral("dump"), QStringLiteral("-")});
+    QCOMPARE(dump.exitCode, 0);
+    QCOMPARE(ctl({QStringLiteral("dump"), QStringLiteral("out.csv")}).exitCode, 0);
+    QCOMPARE(dump.out, fileText(QStringLiteral("out.csv")));
+    QVERIFY(dump.out.contains("0x46, 0x0A\r\n"));
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("-"))));
+
+    // A script from standard input, stopping at its faulty line as a file's run does.
+    const Run run = ctl({QStringLiteral("run"), QStringLiteral("-")}, {}, "0x46, 0x2A\r\n0x41, 0x12\r\n");
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(chip()[0x46 - FirstRegister], 0x2A);
+    QCOMPARE(chip()[0x41 - FirstRegister], 0x12);
+    const Run bad = ctl({QStringLiteral("run"), QStringLiteral("-")}, {}, "0x46, 0x0B\r\nnonsense\r\n");
+    QCOMPARE(bad.exitCode, 2);
+    QVERIFY2(bad.err.startsWith("evm5170ctl: -:2: "), bad.err.constData());
+    QCOMPARE(chip()[0x46 - FirstRegister], 0x0B);
+
+    // For diff, - stays the chip.
+    writeFile(QStringLiteral("golden.csv"), snapshotText(chip()));
+    QCOMPARE(ctl({QStringLiteral("diff"), QStringLiteral("--settings"), QStringLiteral("golden.csv"), QStringLiteral("-")}).exitCode, 0);
+}
+
+void TestCtl::dumpKeepsLinksModesAndSpecialFiles()
+{
+    setChip({});
+    const QByteArray snapshot = ctl({QStringLiteral("dump")}).out;
+    QCOMPARE(snapshot.size(), 372);
+    // Through a link: the file behind it gets the snapshot, keeping its mode; the link stays.
+    writeFile(QStringLiteral("target.csv"), "old");
+    QCOMPARE(::chmod(QFile::encodeName(path(QStringLiteral("target.csv"))).constData(), 0640), 0);
+    QVERIFY(QFile::link(path(QStringLiteral("target.csv")), path(QStringLiteral("link.csv"))));
+    QCOMPARE(ctl({QStringLiteral("dump"), QStringLiteral("link.csv")}).exitCode, 0);
+    QVERIFY(QFileInfo(path(QStringLiteral("link.csv"))).isSymLink());
+    QCOMPARE(fileText(QStringLiteral("target.csv")), snapshot);
+    struct stat target;
+    QCOMPARE(::stat(QFile::encodeName(path(QStringLiteral("target.csv"))).constData(), &target), 0);
+    QCOMPARE(int(target.st_mode & 07777), 0640);
+
+    // A FIFO with a reader gets the snapshot through it; without one the tool says so at once.
+    const QByteArray fifo = QFile::encodeName(path(QStringLiteral("fifo")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    const Run noReader = ctl({QStringLiteral("dump"), QStringLiteral("fifo")});
+    QCOMPARE(noReader.exitCode, 2);
+    QVERIFY2(noReader.err.contains("fifo") && noReader.err.contains("FIFO"), noReader.err.constData());
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    QCOMPARE(ctl({QStringLiteral("dump"), QStringLiteral("fifo")}).exitCode, 0);
+    QByteArray got(1024, '\0');
+    const ssize_t n = ::read(reader, got.data(), size_t(got.size()));
+    ::close(reader);
+    QCOMPARE(got.left(int(qMax<ssize_t>(n, 0))), snapshot);
+    QVERIFY(QFileInfo(path(QStringLiteral("fifo"))).exists() && !QFileInfo(path(QStringLiteral("fifo"))).isFile());
+
+    // A device named through a link is written to, never replaced.
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), path(QStringLiteral("null.csv"))));
+    QCOMPARE(ctl({QStringLiteral("dump"), QStringLiteral("null.csv")}).exitCode, 0);
+    struct stat st;
+    QCOMPARE(::stat("/dev/null", &st), 0);
+    QVERIFY(S_ISCHR(st.st_mode));
+}
+
+void TestCtl::settingsFileThatIsNotAFile()
+{
+    // A FIFO in place of the settings file: one line on standard error, then SPI as without a
+    // file. Were the FIFO ever opened for reading, this writer gets in and ends the wait.
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("config")));
+    const QByteArray fifo = QFile::encodeName(path(QStringLiteral("config/EVM5170.ini")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    std::atomic<bool> done{false}, opened{false};
+    std::thread writer([&] {
+        while (!done) {
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                opened = true;
+                ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    setChip(regs("0x46=0x0A"));
+    const Run r = ctl({QStringLiteral("read"), QStringLiteral("0x46")});
+    done = true;
+    writer.join();
+    QVERIFY(!opened);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray("0x0A\n"));
+    QCOMPARE(r.err.count('\n'), 1);
+    QVERIFY2(r.err.contains("cannot read the interface settings") && r.err.contains("going on with SPI"), r.err.constData());
+    QCOMPARE(r.trace.first(), kInitSpi);
 }
 
 QTEST_GUILESS_MAIN(TestCtl)
