@@ -30,6 +30,11 @@ ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddres
     return s;
 }
 
+bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b)
+{
+    return a.interfaceCode == b.interfaceCode && a.deviceAddress == b.deviceAddress;
+}
+
 QString interfaceText(const ConnectionSettings &settings)
 {
     if (settings.interfaceCode == 1)
@@ -55,6 +60,7 @@ BoardSession::Status BoardSession::open(const ConnectionSettings &settings)
     end();
     m_settings = settings;
     m_port = 0;
+    m_accessFailed = false;
     switch (m_library.load()) {
     case BoardLibrary::LoadStatus::Loaded:
         break;
@@ -93,6 +99,7 @@ BoardSession::Access BoardSession::read(int32_t reg)
     }
     a.code = m_library.readData(ChipChannel, reg, buffer, 1);
     a.value = buffer[0];
+    m_accessFailed |= a.code != 0;
     return a;
 }
 
@@ -102,7 +109,9 @@ int32_t BoardSession::write(int32_t reg, uint8_t value)
     buffer[0] = value;
     if (m_port == 0)
         return -1;
-    return m_library.writeData(ChipChannel, reg, buffer, 1);
+    const int32_t code = m_library.writeData(ChipChannel, reg, buffer, 1);
+    m_accessFailed |= code != 0;
+    return code;
 }
 
 } // namespace evm

@@ -17,6 +17,8 @@ QString libraryVersionText(int32_t v);
 
 // The record for _init: interface item 0 is IIC at chosenAddress, any other item SPI (address 0).
 ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddress);
+// Both name the same interface and address.
+bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b);
 // "SPI" or "IIC at 0x45", for messages.
 QString interfaceText(const ConnectionSettings &settings);
 
@@ -45,6 +47,8 @@ public:
 
     BoardLibrary &library() { return m_library; }
     int32_t port() const { return m_port; }
+    // Open, and no access has failed since: a caller that keeps the session may go on with it.
+    bool answering() const { return m_library.isLoaded() && m_port != 0 && !m_accessFailed; }
     const ConnectionSettings &settings() const { return m_settings; }
     // Why the last open() did not give Status::Open, in one line.
     QString failureText() const { return m_failure; }
@@ -61,6 +65,7 @@ private:
     BoardLibrary m_library;
     ConnectionSettings m_settings;
     int32_t m_port = 0;
+    bool m_accessFailed = false;
     QString m_failure;
 };
 
