@@ -20,11 +20,11 @@ ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddres
 {
     ConnectionSettings s;
     s.word56 = 3;
-    if (interfaceItem == 0) {
-        s.interfaceCode = 1;
+    if (interfaceItem == IicItem) {
+        s.interfaceCode = IicInterfaceCode;
         s.deviceAddress = chosenAddress;
     } else {
-        s.interfaceCode = 3;
+        s.interfaceCode = SpiInterfaceCode;
         s.deviceAddress = 0;
     }
     return s;
@@ -37,7 +37,7 @@ bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b)
 
 QString interfaceText(const ConnectionSettings &settings)
 {
-    if (settings.interfaceCode == 1)
+    if (settings.interfaceCode == IicInterfaceCode)
         return QStringLiteral("IIC at 0x") + hexText(static_cast<uint32_t>(settings.deviceAddress), 2);
     return QStringLiteral("SPI");
 }
@@ -57,27 +57,59 @@ uint8_t readModifyWriteBase(int reg, uint8_t chipValue)
 
 BoardSession::Status BoardSession::open(const ConnectionSettings &settings)
 {
-    end();
     m_settings = settings;
-    m_port = 0;
-    m_accessFailed = false;
-    switch (m_library.load()) {
+    switch (load()) {
     case BoardLibrary::LoadStatus::Loaded:
         break;
     case BoardLibrary::LoadStatus::CannotLoad:
-        m_failure = QStringLiteral("Cannot load the board library: %1").arg(m_library.errorString());
         return Status::CannotLoad;
     case BoardLibrary::LoadStatus::InvalidLibrary:
-        m_failure = QStringLiteral("Invalid board library: %1").arg(m_library.errorString());
         return Status::InvalidLibrary;
     }
-    m_port = m_library.init(0, &m_settings);
-    if (m_port == 0) {
-        m_failure = QStringLiteral("No EVM was found (%1)").arg(interfaceText(m_settings));
+    if (connect() == 0)
         return Status::NoBoard;
-    }
-    m_failure.clear();
     return Status::Open;
+}
+
+BoardLibrary::LoadStatus BoardSession::load()
+{
+    end();
+    const BoardLibrary::LoadStatus status = m_library.load();
+    switch (status) {
+    case BoardLibrary::LoadStatus::Loaded:
+        m_failure.clear();
+        break;
+    case BoardLibrary::LoadStatus::CannotLoad:
+        m_failure = QStringLiteral("Cannot load the board library: %1").arg(m_library.errorString());
+        break;
+    case BoardLibrary::LoadStatus::InvalidLibrary:
+        m_failure = QStringLiteral("Invalid board library: %1").arg(m_library.errorString());
+        break;
+    }
+    return status;
+}
+
+int32_t BoardSession::connect()
+{
+    m_accessFailed = false;
+    m_port = m_library.init(0, &m_settings);
+    if (m_port == 0)
+        m_failure = QStringLiteral("No EVM was found (%1)").arg(interfaceText(m_settings));
+    else
+        m_failure.clear();
+    return m_port;
+}
+
+void BoardSession::disconnect()
+{
+    m_library.close();
+    m_port = 0;
+}
+
+void BoardSession::reconnectKeepingPort()
+{
+    m_library.close();
+    m_library.init(m_port, &m_settings);
 }
 
 void BoardSession::end()
@@ -110,6 +142,17 @@ int32_t BoardSession::write(int32_t reg, uint8_t value)
     if (m_port == 0)
         return -1;
     const int32_t code = m_library.writeData(ChipChannel, reg, buffer, 1);
+    m_accessFailed |= code != 0;
+    return code;
+}
+
+int32_t BoardSession::writeLine(int32_t line, uint8_t value)
+{
+    uint8_t buffer[TransferBufferSize] = {};
+    buffer[0] = value;
+    if (m_port == 0)
+        return -1;
+    const int32_t code = m_library.writeData(PinChannel, line, buffer, 1);
     m_accessFailed |= code != 0;
     return code;
 }

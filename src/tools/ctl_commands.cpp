@@ -176,15 +176,15 @@ private:
             const QString name = m_inv.interface->toLower();
             if (name != QLatin1String("iic") && name != QLatin1String("spi"))
                 fail(QStringLiteral("--interface takes iic or spi, not '%1'").arg(*m_inv.interface));
-            m_item = name == QLatin1String("iic") ? 0 : 1;
+            m_item = name == QLatin1String("iic") ? evm::IicItem : evm::SpiItem;
         }
         if (m_inv.address) {
             const int32_t a = number(*m_inv.address);
-            if (a < 0x44 || a > 0x47)
+            if (!evm::isIicAddress(a))
                 fail(QStringLiteral("--address %1 is outside 0x44..0x47").arg(*m_inv.address));
-            if (m_item == 1)
+            if (m_item == evm::SpiItem)
                 fail(QStringLiteral("--address is an IIC device address; SPI has none"));
-            m_item = 0;
+            m_item = evm::IicItem;
             m_address = a;
         }
     }
@@ -193,17 +193,18 @@ private:
     evm::ConnectionSettings connection()
     {
         if (m_address)
-            return evm::connectionSettingsFor(0, *m_address);
-        if (m_item == 1)
-            return evm::connectionSettingsFor(1, 0);
+            return evm::connectionSettingsFor(evm::IicItem, *m_address);
+        if (m_item == evm::SpiItem)
+            return evm::connectionSettingsFor(evm::SpiItem, 0);
         const auto file = evm::openSettingsFile();
         const evm::InterfaceChoice choice = evm::readInterfaceChoice(file.get());
         if (!choice.ok)
             printError(m_context.err, QStringLiteral("warning: cannot read the interface settings in %1; going on with %2")
                            .arg(evm::settingsFilePath(),
                                 evm::interfaceText(evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress))));
-        if (m_item == 0) // IIC asked for, the file on SPI: the first IIC address, as a switch to IIC chooses
-            return evm::connectionSettingsFor(0, choice.itemIndex == 0 ? choice.chosenAddress : 0x44);
+        if (m_item == evm::IicItem) // IIC asked for, the file on SPI: the first IIC address, as a switch to IIC chooses
+            return evm::connectionSettingsFor(evm::IicItem, choice.itemIndex == evm::IicItem ? choice.chosenAddress
+                                                                                          : evm::FirstIicAddress);
         return evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress);
     }
 

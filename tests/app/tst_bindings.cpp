@@ -158,7 +158,7 @@ void TestBindings::init()
 {
     fx.emplace();
     fx->create_and_show();
-    QVERIFY(fx->form->boardPort != 0);
+    QVERIFY(fx->form->boardPort() != 0);
     fx->sim.clearLog();
     fx->seam.clear();
 }
@@ -516,7 +516,7 @@ void TestBindings::changeWithoutBoardLeavesShadow()
     fx.emplace();
     fx->sim.setPresent(false);
     fx->create_and_show();
-    QCOMPARE(fx->form->boardPort, 0);
+    QCOMPARE(fx->form->boardPort(), 0);
     fx->seam.clear();
     const auto shadowBefore = fx->form->shadow.bytes;
 
@@ -546,7 +546,7 @@ void TestBindings::startupShowsDefaults()
     fx.emplace();
     fx->sim.setPresent(board);
     fx->create_and_show();
-    QCOMPARE(fx->form->boardPort != 0, board);
+    QCOMPARE(fx->form->boardPort() != 0, board);
 
     for (const Row &r : kChecks)
         QVERIFY2(!fx->find<QCheckBox>(QLatin1String(r.name))->isChecked(), r.name);
