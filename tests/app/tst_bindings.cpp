@@ -47,36 +47,47 @@ QRadioButton *radio(const AppFixture &fx, const char *group, int item)
     return fx.find<QRadioButton>(QStringLiteral("%1_%2").arg(QLatin1String(group)).arg(item));
 }
 
+// A row of the design: the control and the chip field it shows. Register and bits come
+// from the chip's field table, the one the window builds its bindings from.
 struct Row {
+    Row(const char *control, const char *fieldName) : name(control), field(fieldName)
+    {
+        if (const evm::RegisterField *f = evm::findField(QString::fromLatin1(fieldName))) {
+            reg = f->reg;
+            shift = f->shift;
+            width = f->width;
+        }
+    }
     const char *name;
-    int reg;
-    int shift; // bit for check boxes and radio groups
-    int width;
+    const char *field;
+    int reg = 0;
+    int shift = 0; // bit for check boxes and radio groups
+    int width = 0;
 };
 
 // The four tables as the design gives them, row index = Tag.
 const Row kChecks[44] = {
-    {"cInvDAC1", 0x43, 0, 1}, {"cInvDAC2", 0x43, 1, 1}, {"cInvDAC3", 0x43, 2, 1}, {"cInvDAC4", 0x43, 3, 1},
-    {"cInvDAC5", 0x43, 4, 1}, {"cInvDAC6", 0x43, 5, 1}, {"cInvDAC7", 0x43, 6, 1}, {"cInvDAC8", 0x43, 7, 1},
-    {"cInvADC1", 0x54, 0, 1}, {"cInvADC2", 0x54, 1, 1}, {"cInvADC3", 0x54, 2, 1}, {"cInvADC4", 0x54, 3, 1},
-    {"cInvADC5", 0x54, 4, 1}, {"cInvADC6", 0x54, 5, 1},
-    {"cSEADC1", 0x53, 0, 1}, {"cSEADC2", 0x53, 1, 1}, {"cSEADC3", 0x53, 2, 1}, {"cSEADC4", 0x53, 3, 1},
-    {"cSEADC5", 0x53, 4, 1}, {"cSEADC6", 0x53, 5, 1},
-    {"cDAC1", 0x44, 0, 1}, {"cDAC2", 0x44, 1, 1}, {"cDAC3", 0x44, 2, 1}, {"cDAC4", 0x44, 3, 1},
-    {"cDAC5", 0x44, 4, 1}, {"cDAC6", 0x44, 5, 1}, {"cDAC7", 0x44, 6, 1}, {"cDAC8", 0x44, 7, 1},
-    {"cADC1", 0x55, 0, 1}, {"cADC2", 0x55, 1, 1}, {"cADC3", 0x55, 2, 1}, {"cADC4", 0x55, 3, 1},
-    {"cADC5", 0x55, 4, 1}, {"cADC6", 0x55, 5, 1},
-    {"cOPEDA0", 0x42, 4, 1}, {"cOPEDA1", 0x42, 5, 1}, {"cOPEDA2", 0x42, 6, 1}, {"cOPEDA3", 0x42, 7, 1},
-    {"cPowADC12", 0x52, 4, 1}, {"cPowADC34", 0x52, 5, 1}, {"cPowADC56", 0x52, 6, 1},
-    {"cHPFADC12", 0x52, 0, 1}, {"cHPFADC34", 0x52, 1, 1}, {"cHPFADC56", 0x52, 2, 1},
+    {"cInvDAC1", "REVDA1"}, {"cInvDAC2", "REVDA2"}, {"cInvDAC3", "REVDA3"}, {"cInvDAC4", "REVDA4"},
+    {"cInvDAC5", "REVDA5"}, {"cInvDAC6", "REVDA6"}, {"cInvDAC7", "REVDA7"}, {"cInvDAC8", "REVDA8"},
+    {"cInvADC1", "REVAD1"}, {"cInvADC2", "REVAD2"}, {"cInvADC3", "REVAD3"}, {"cInvADC4", "REVAD4"},
+    {"cInvADC5", "REVAD5"}, {"cInvADC6", "REVAD6"},
+    {"cSEADC1", "SEAD1"}, {"cSEADC2", "SEAD2"}, {"cSEADC3", "SEAD3"}, {"cSEADC4", "SEAD4"},
+    {"cSEADC5", "SEAD5"}, {"cSEADC6", "SEAD6"},
+    {"cDAC1", "MUTDA1"}, {"cDAC2", "MUTDA2"}, {"cDAC3", "MUTDA3"}, {"cDAC4", "MUTDA4"},
+    {"cDAC5", "MUTDA5"}, {"cDAC6", "MUTDA6"}, {"cDAC7", "MUTDA7"}, {"cDAC8", "MUTDA8"},
+    {"cADC1", "MUTAD1"}, {"cADC2", "MUTAD2"}, {"cADC3", "MUTAD3"}, {"cADC4", "MUTAD4"},
+    {"cADC5", "MUTAD5"}, {"cADC6", "MUTAD6"},
+    {"cOPEDA0", "OPEDA0"}, {"cOPEDA1", "OPEDA1"}, {"cOPEDA2", "OPEDA2"}, {"cOPEDA3", "OPEDA3"},
+    {"cPowADC12", "PSVAD0"}, {"cPowADC34", "PSVAD1"}, {"cPowADC56", "PSVAD2"},
+    {"cHPFADC12", "BYP0"}, {"cHPFADC34", "BYP1"}, {"cHPFADC56", "BYP2"},
 };
 
 const Row kCombos[14] = {
-    {"cbDACMasterSlave", 0x41, 4, 3}, {"cbDACFMT", 0x41, 0, 4}, {"cbADCMasterSlave", 0x51, 4, 3},
-    {"cbADCFMT", 0x51, 0, 3},         {"cbDACSAM", 0x40, 0, 2}, {"cbADCSAM", 0x50, 0, 2},
-    {"cbZeroFunc", 0x46, 1, 3},       {"cbZeroPole", 0x46, 0, 1}, {"cbOvfPole", 0x57, 0, 1},
-    {"cbDEMP", 0x46, 4, 2},           {"cbFLT12", 0x42, 0, 1},  {"cbFLT34", 0x42, 1, 1},
-    {"cbFLT56", 0x42, 2, 1},          {"cbFLT78", 0x42, 3, 1},
+    {"cbDACMasterSlave", "MSDA"}, {"cbDACFMT", "FMTDA"}, {"cbADCMasterSlave", "MSAD"},
+    {"cbADCFMT", "FMTAD"},         {"cbDACSAM", "SRDA"}, {"cbADCSAM", "SRAD"},
+    {"cbZeroFunc", "AZRO"},       {"cbZeroPole", "ZREV"}, {"cbOvfPole", "OVFP"},
+    {"cbDEMP", "DEMP"},           {"cbFLT12", "FLT0"},  {"cbFLT34", "FLT1"},
+    {"cbFLT56", "FLT2"},          {"cbFLT78", "FLT3"},
 };
 
 const QStringList kComboItems[14] = {
@@ -99,8 +110,8 @@ const QStringList kComboItems[14] = {
 };
 
 const Row kRadios[5] = {
-    {"rgDACPowSav", 0x41, 7, 1}, {"rgDACAttMode", 0x46, 7, 1}, {"rgDACAttSpeed", 0x46, 6, 1},
-    {"rgADCAttMode", 0x57, 7, 1}, {"rgADCAttSpeed", 0x57, 6, 1},
+    {"rgDACPowSav", "PSMDA"}, {"rgDACAttMode", "ATMDDA"}, {"rgDACAttSpeed", "ATSPDA"},
+    {"rgADCAttMode", "ATMDAD"}, {"rgADCAttSpeed", "ATSPAD"},
 };
 
 const QStringList kRadioItems[5] = {
@@ -196,7 +207,7 @@ void TestBindings::tableRowMatchesForm()
         auto *track = fx->find<QSlider>(QStringLiteral("tk") + suffix);
         auto *edit = fx->find<QLineEdit>(QStringLiteral("ed") + suffix);
         QVERIFY(track && edit);
-        const int reg = dac ? 0x47 + tag : 0x58 + tag - 9;
+        const int reg = evm::findField(QStringLiteral("AT%1%2").arg(QLatin1String(dac ? "DA" : "AD")).arg(dac ? tag : tag - 9))->reg;
         QCOMPARE(f->sliderTable[tag].track, track);
         QCOMPARE(f->sliderTable[tag].edit, edit);
         QCOMPARE(int(f->sliderTable[tag].reg), reg);
