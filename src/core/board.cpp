@@ -137,22 +137,21 @@ BoardSession::Access BoardSession::read(int32_t reg)
 
 int32_t BoardSession::write(int32_t reg, uint8_t value)
 {
-    uint8_t buffer[TransferBufferSize] = {};
-    buffer[0] = value;
-    if (m_port == 0)
-        return -1;
-    const int32_t code = m_library.writeData(ChipChannel, reg, buffer, 1);
-    m_accessFailed |= code != 0;
-    return code;
+    return writeOn(ChipChannel, reg, value);
 }
 
 int32_t BoardSession::writeLine(int32_t line, uint8_t value)
+{
+    return writeOn(PinChannel, line, value);
+}
+
+int32_t BoardSession::writeOn(int32_t channel, int32_t target, uint8_t value)
 {
     uint8_t buffer[TransferBufferSize] = {};
     buffer[0] = value;
     if (m_port == 0)
         return -1;
-    const int32_t code = m_library.writeData(PinChannel, line, buffer, 1);
+    const int32_t code = m_library.writeData(channel, target, buffer, 1);
     m_accessFailed |= code != 0;
     return code;
 }

@@ -80,6 +80,8 @@ public:
     int32_t writeLine(int32_t line, uint8_t value);
 
 private:
+    int32_t writeOn(int32_t channel, int32_t target, uint8_t value);
+
     BoardLibrary m_library;
     ConnectionSettings m_settings;
     int32_t m_port = 0;

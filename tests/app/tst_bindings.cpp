@@ -21,6 +21,7 @@
 #include <QToolButton>
 
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -65,30 +66,19 @@ struct Row {
     int width = 0;
 };
 
-// The four tables as the design gives them, row index = Tag.
-const Row kChecks[44] = {
-    {"cInvDAC1", "REVDA1"}, {"cInvDAC2", "REVDA2"}, {"cInvDAC3", "REVDA3"}, {"cInvDAC4", "REVDA4"},
-    {"cInvDAC5", "REVDA5"}, {"cInvDAC6", "REVDA6"}, {"cInvDAC7", "REVDA7"}, {"cInvDAC8", "REVDA8"},
-    {"cInvADC1", "REVAD1"}, {"cInvADC2", "REVAD2"}, {"cInvADC3", "REVAD3"}, {"cInvADC4", "REVAD4"},
-    {"cInvADC5", "REVAD5"}, {"cInvADC6", "REVAD6"},
-    {"cSEADC1", "SEAD1"}, {"cSEADC2", "SEAD2"}, {"cSEADC3", "SEAD3"}, {"cSEADC4", "SEAD4"},
-    {"cSEADC5", "SEAD5"}, {"cSEADC6", "SEAD6"},
-    {"cDAC1", "MUTDA1"}, {"cDAC2", "MUTDA2"}, {"cDAC3", "MUTDA3"}, {"cDAC4", "MUTDA4"},
-    {"cDAC5", "MUTDA5"}, {"cDAC6", "MUTDA6"}, {"cDAC7", "MUTDA7"}, {"cDAC8", "MUTDA8"},
-    {"cADC1", "MUTAD1"}, {"cADC2", "MUTAD2"}, {"cADC3", "MUTAD3"}, {"cADC4", "MUTAD4"},
-    {"cADC5", "MUTAD5"}, {"cADC6", "MUTAD6"},
-    {"cOPEDA0", "OPEDA0"}, {"cOPEDA1", "OPEDA1"}, {"cOPEDA2", "OPEDA2"}, {"cOPEDA3", "OPEDA3"},
-    {"cPowADC12", "PSVAD0"}, {"cPowADC34", "PSVAD1"}, {"cPowADC56", "PSVAD2"},
-    {"cHPFADC12", "BYP0"}, {"cHPFADC34", "BYP1"}, {"cHPFADC56", "BYP2"},
-};
+// The window's rows, row index = Tag; the forms' hints and items below are what they are checked against.
+template <typename AppRow, size_t N>
+std::vector<Row> rowsOf(const AppRow (&rows)[N], std::type_identity_t<const char *(*)(const AppRow &)> controlOf)
+{
+    std::vector<Row> out;
+    for (const AppRow &r : rows)
+        out.emplace_back(controlOf(r), r.field);
+    return out;
+}
 
-const Row kCombos[14] = {
-    {"cbDACMasterSlave", "MSDA"}, {"cbDACFMT", "FMTDA"}, {"cbADCMasterSlave", "MSAD"},
-    {"cbADCFMT", "FMTAD"},         {"cbDACSAM", "SRDA"}, {"cbADCSAM", "SRAD"},
-    {"cbZeroFunc", "AZRO"},       {"cbZeroPole", "ZREV"}, {"cbOvfPole", "OVFP"},
-    {"cbDEMP", "DEMP"},           {"cbFLT12", "FLT0"},  {"cbFLT34", "FLT1"},
-    {"cbFLT56", "FLT2"},          {"cbFLT78", "FLT3"},
-};
+const std::vector<Row> kChecks = rowsOf(kCheckRows, [](const auto &r) { return r.box; });
+
+const std::vector<Row> kCombos = rowsOf(kComboRows, [](const auto &r) { return r.combo; });
 
 const QStringList kComboItems[14] = {
     {"Slave", "Master (768fs)", "Master (512fs)", "Master (384fs)", "Master (256fs)", "Master (192fs)", "Master (128fs)"},
@@ -109,10 +99,7 @@ const QStringList kComboItems[14] = {
     {"Sharp Roll-off", "Slow Roll-off"}, {"Sharp Roll-off", "Slow Roll-off"},
 };
 
-const Row kRadios[5] = {
-    {"rgDACPowSav", "PSMDA"}, {"rgDACAttMode", "ATMDDA"}, {"rgDACAttSpeed", "ATSPDA"},
-    {"rgADCAttMode", "ATMDAD"}, {"rgADCAttSpeed", "ATSPAD"},
-};
+const std::vector<Row> kRadios = rowsOf(kRadioRows, [](const auto &r) { return r.group; });
 
 const QStringList kRadioItems[5] = {
     {"Enable", "Disable"},
@@ -185,6 +172,10 @@ void TestBindings::tableRowMatchesForm_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("tag");
 
+    QCOMPARE(std::size(kSliderRows), size_t(16));
+    QCOMPARE(kChecks.size(), size_t(44));
+    QCOMPARE(kCombos.size(), size_t(14));
+    QCOMPARE(kRadios.size(), size_t(5));
     for (int i = 0; i < 16; ++i)
         QTest::addRow("slider %d", i) << "slider" << i;
     for (int i = 0; i < 44; ++i)
