@@ -2,7 +2,9 @@
 #include "boardlines.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // The four binding tables as the design gives them: each row names its control and the chip
 // field it shows; the register and the bits come from the one field table (registerFields()).
@@ -68,3 +70,13 @@ inline constexpr RadioRow kRadioRows[] = {
     {"rgDACPowSav", "PSMDA"}, {"rgDACAttMode", "ATMDDA"}, {"rgDACAttSpeed", "ATSPDA"},
     {"rgADCAttMode", "ATMDAD"}, {"rgADCAttSpeed", "ATSPAD"},
 };
+
+// The row of a table that names a field, found when the program is compiled; -1 for none.
+template <typename Row, size_t N>
+constexpr int rowOfField(const Row (&rows)[N], std::string_view field)
+{
+    for (size_t i = 0; i < N; ++i)
+        if (std::string_view(rows[i].field) == field)
+            return int(i);
+    return -1;
+}

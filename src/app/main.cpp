@@ -171,7 +171,7 @@ void TForm1::FormShow()
 
     ioSuppressed = true;
     if (boardSession.connect() == 0) {
-        showNoBoard(QStringLiteral("No EVM was found"));
+        showNoBoard(QLatin1String(evm::NoBoardText));
         ResetShadowToDefaults();
         RefreshControls();
         return;

@@ -86,7 +86,7 @@ void TForm1::showBoardFound()
 void TForm1::showNoBoard(const QString &boxText)
 {
     SplashForm->hide();
-    ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
+    ui->StatusBar1->showMessage(QLatin1String(evm::NoBoardText));
     ShowConnectionPicture(false);
     UiSeam::current().messageBox(this, boxText, QStringLiteral("Error"), UiSeam::Icon::Error, UiSeam::Ok);
 }

@@ -38,10 +38,12 @@ const Binding &boundRow(const std::array<Binding, N> &table, int tag, const QObj
     return table[size_t(tag)];
 }
 
-constexpr int kDacAttModeTag = 1;
-constexpr int kAdcAttModeTag = 3;
-constexpr int kDacMasterRow = 0; // slider rows of the two master attenuators
-constexpr int kAdcMasterRow = 9;
+// The attenuation mode groups, and the slider rows of the two master attenuators they enable.
+constexpr int kDacAttModeTag = rowOfField(kRadioRows, "ATMDDA");
+constexpr int kAdcAttModeTag = rowOfField(kRadioRows, "ATMDAD");
+constexpr int kDacMasterRow = rowOfField(kSliderRows, "ATDA0");
+constexpr int kAdcMasterRow = rowOfField(kSliderRows, "ATAD0");
+static_assert(kDacAttModeTag >= 0 && kAdcAttModeTag >= 0 && kDacMasterRow >= 0 && kAdcMasterRow >= 0);
 
 } // namespace
 

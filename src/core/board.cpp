@@ -94,7 +94,7 @@ int32_t BoardSession::connect()
     m_accessFailed = false;
     m_port = m_library.init(0, &m_settings);
     if (m_port == 0)
-        m_failure = QStringLiteral("No EVM was found (%1)").arg(interfaceText(m_settings));
+        m_failure = QStringLiteral("%1 (%2)").arg(QLatin1String(NoBoardText), interfaceText(m_settings));
     else
         m_failure.clear();
     return m_port;

@@ -24,6 +24,10 @@ bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b);
 // "SPI" or "IIC at 0x45", for messages.
 QString interfaceText(const ConnectionSettings &settings);
 
+// What the user is told when _init finds no board: the window's status bar and start-up box,
+// and the tool's error. (The resets' box spells it "No EVM was foud".)
+inline constexpr char NoBoardText[] = "No EVM was found";
+
 // "Communication error: RDERR0005": kind is RDERR, WRERR or SPERR (a board line), the code at
 // least four hexadecimal digits.
 QString communicationErrorText(const char *kind, int32_t code);
