@@ -21,7 +21,7 @@ void setSimulatorLog(bool enabled)
 BenchSession::BenchSession()
 {
     fx.create_and_show();
-    if (!fx.form->boardPort)
+    if (!fx.form->boardPort())
         qFatal("the simulated board did not answer");
     memo = fx.find<QPlainTextEdit>(QStringLiteral("Memo1"));
     setSimulatorLog(false);

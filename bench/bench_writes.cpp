@@ -117,7 +117,7 @@ BenchRow writesWithoutHistory(BenchSession &s)
     const double call = timeNs([&] {
         for (int i = 0; i < kWrites; ++i) {
             buffer[0] = uint8_t(valueOf(i));
-            form->libraryHandle.writeData(evm::ChipChannel, int32_t(regOf(i)), buffer, 1);
+            form->boardSession.library().writeData(evm::ChipChannel, int32_t(regOf(i)), buffer, 1);
         }
     });
     BenchRow r;

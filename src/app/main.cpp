@@ -12,6 +12,7 @@
 #include "ui_page_statusflag.h"
 
 #include "about.h"
+#include "boardlines.h"
 #include "inttext.h"
 #include "multirowtabbar.h"
 #include "pictures.h"
@@ -26,6 +27,8 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QProgressBar>
+
+#include <algorithm>
 
 TForm1 *Form1 = nullptr;
 
@@ -137,7 +140,7 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate()
 {
-    libraryHandle.unload();
+    boardSession.end();
     commErrorShown = false;
     ioSuppressed = true;
     historyEnabled = false;
@@ -159,8 +162,8 @@ void TForm1::FormCreate()
     dacMuteAll = false;
     adcMuteAll = false;
 
-    connectionSettings = evm::ConnectionSettings{};
-    connectionSettings.word56 = 3;
+    boardSession.settings() = evm::ConnectionSettings{};
+    boardSession.settings().word56 = 3;
 
     readSettings();
     buildBindingTables();
@@ -193,7 +196,7 @@ void TForm1::FormShow()
 
     shadow.fillReadableMask();
 
-    const auto status = libraryHandle.load();
+    const auto status = boardSession.load();
     if (status != evm::BoardLibrary::LoadStatus::Loaded) {
         SplashForm->hide();
         UiSeam::current().messageBox(this,
@@ -204,9 +207,8 @@ void TForm1::FormShow()
     }
 
     ioSuppressed = true;
-    boardPort = libraryHandle.init(0, &connectionSettings);
-    if (boardPort == 0) {
-        showNoBoard(QStringLiteral("No EVM was found"));
+    if (boardSession.connect() == 0) {
+        showNoBoard(QLatin1String(evm::NoBoardText));
         ResetShadowToDefaults();
         RefreshControls();
         return;
@@ -234,22 +236,22 @@ void TForm1::FormShow()
 // Reconnect leaves the DOUT lines as they are.
 void TForm1::driveBoardLines(bool withDout)
 {
-    WriteBoardPin(0, 0);
-    WriteBoardPin(4, 1);
-    for (int pin = 11; pin <= 15; ++pin)
-        WriteBoardPin(pin, 85);
-    WriteBoardPin(53, 1);
-    auto *dacMs = findChild<QComboBox *>(QStringLiteral("cbDACMasterSlave"));
-    auto *adcMs = findChild<QComboBox *>(QStringLiteral("cbADCMasterSlave"));
-    WriteBoardPin(55, dacMs->currentIndex() == 0 ? 1 : 0);
-    WriteBoardPin(52, adcMs->currentIndex() == 0 ? 1 : 0);
-    WriteBoardPin(54, adcMs->currentIndex() == 0 ? 1 : 0);
-    for (int i = 0; i < 4; ++i) {
-        auto *din = findChild<QCheckBox *>(QStringLiteral("cbDIN%1").arg(i + 1));
-        WriteBoardPin(49 - i, din->isChecked() ? 1 : 0);
-    }
+    for (const evm::StartupLine &s : evm::kStartupLines)
+        WriteBoardPin(s.line, s.level == evm::FromControl ? lineLevelFromControls(s.line) : uint8_t(s.level));
     if (withDout)
         selDoutClick();
+}
+
+uint8_t TForm1::lineLevelFromControls(int32_t line) const
+{
+    for (const ComboBinding &row : comboTable)
+        if (std::ranges::find(row.lines, line) != row.lines.end())
+            return row.combo->currentIndex() == 0 ? 1 : 0;
+    for (int i = 0; i < 4; ++i)
+        if (evm::BoardLine::dinSelect(i) == line)
+            return findChild<QCheckBox *>(QStringLiteral("cbDIN%1").arg(i + 1))->isChecked() ? 1 : 0;
+    Q_ASSERT_X(false, "lineLevelFromControls", "no control drives this line");
+    return 0;
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -271,12 +273,8 @@ void TForm1::closeEvent(QCloseEvent *event)
 void TForm1::FormClose()
 {
     m_closed = true;
-    if (libraryHandle.isLoaded()) {
-        libraryHandle.close();
-        libraryHandle.unload();
-    }
-    // Whatever still arrives before the program ends finds no board.
-    boardPort = 0;
+    // Whatever still arrives before the program ends finds no board (the port is 0 once closed).
+    boardSession.end();
     // Every value was written through when it was set: nothing is left to flush.
     settingsFile.reset();
 }
@@ -288,9 +286,9 @@ void TForm1::ExitClick()
 
 void TForm1::About2Click()
 {
-    if (libraryHandle.isLoaded())
-        AboutDialog->lDLLver->setText(libraryVersionText(libraryHandle.getVer()));
-    AboutDialog->lPort->setText(QString::number(boardPort));
+    if (boardSession.isLoaded())
+        AboutDialog->lDLLver->setText(libraryVersionText(boardSession.library().getVer()));
+    AboutDialog->lPort->setText(QString::number(boardPort()));
     UiSeam::current().execDialog(AboutDialog);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-#include "boardlib.h"
+#include "bindingrows.h"
+#include "board.h"
 #include "settingsfile.h"
 #include "shadow.h"
 
@@ -31,7 +32,8 @@ class PageStatusFlag;
 class PageAnalogPath;
 } // namespace Ui
 
-// Binding rows: the control's Tag is its row.
+// Binding rows as the window uses them, built from the rows of bindingrows.h with the
+// register and bits of their field: the control's Tag is its row.
 struct SliderBinding {
     uint8_t reg;
     int32_t zeroDb;
@@ -48,6 +50,7 @@ struct ComboBinding {
     int32_t shift;
     int32_t width;
     QComboBox *combo;
+    std::array<int32_t, 2> lines; // kNoLine where there is none
 };
 struct RadioBinding {
     uint8_t reg;
@@ -130,8 +133,11 @@ public:
     void bClearHistryClick();
 
     // State, open to the tests and tools that drive the window.
-    evm::BoardLibrary libraryHandle;
-    int32_t boardPort = 0;
+    // The board, through the same session the tool uses: the library is loaded at the first
+    // show and kept, with or without a board, until the window closes.
+    evm::BoardSession boardSession;
+    int32_t boardPort() const { return boardSession.port(); } // 0: no board
+    const evm::ConnectionSettings &connectionSettings() const { return boardSession.settings(); }
     bool ioSuppressed = true;
     bool commErrorShown = false;
     bool historyEnabled = false;
@@ -139,8 +145,7 @@ public:
     bool dacMuteAll = false;
     bool adcMuteAll = false;
     evm::RegisterShadow shadow;
-    evm::ConnectionSettings connectionSettings;
-    int32_t chosenAddress = 69;
+    int32_t chosenAddress = evm::DefaultChosenAddress;
     std::unique_ptr<evm::SettingsFile> settingsFile;
 
     struct PictureSlot {
@@ -151,10 +156,10 @@ public:
     std::array<QLabel *, 8> zeroIndicators{};
     std::array<QLabel *, 6> overflowIndicators{};
 
-    std::array<SliderBinding, 16> sliderTable{};
-    std::array<CheckBinding, 44> checkTable{};
-    std::array<ComboBinding, 14> comboTable{};
-    std::array<RadioBinding, 5> radioTable{};
+    std::array<SliderBinding, std::size(kSliderRows)> sliderTable{};
+    std::array<CheckBinding, std::size(kCheckRows)> checkTable{};
+    std::array<ComboBinding, std::size(kComboRows)> comboTable{};
+    std::array<RadioBinding, std::size(kRadioRows)> radioTable{};
 
     RadioGroup *rgInterface = nullptr;
     RadioGroup *selDout = nullptr;
@@ -193,6 +198,8 @@ private:
     // The busy window's bar, shown from 0 to 30 for the read-back.
     void showReadBackBar();
     void driveBoardLines(bool withDout);
+    // The level the control that drives a board line gives it as it stands.
+    uint8_t lineLevelFromControls(int32_t line) const;
 
     bool m_shown = false;
     bool m_closed = false;

@@ -11,38 +11,24 @@
 
 #include <QProgressBar>
 
-namespace {
-// Every library call gets a fresh zeroed buffer; byte 0 carries the value.
-struct TransferBuffer {
-    uint8_t bytes[evm::TransferBufferSize] = {};
-};
-} // namespace
-
 void TForm1::WriteBoardPin(int pin, uint8_t value)
 {
-    if (boardPort == 0)
+    if (boardPort() == 0 || ioSuppressed)
         return;
-    TransferBuffer buffer;
-    buffer.bytes[0] = value;
-    if (ioSuppressed)
-        return;
-    const int32_t code = libraryHandle.writeData(evm::PinChannel, pin, buffer.bytes, 1);
     // Every failing line write is reported: they are few and each one matters.
-    if (code != 0)
-        UiSeam::current().showMessage(QStringLiteral("Communication error: SPERR") + evm::hexText(code, 4));
+    if (const int32_t code = boardSession.writeLine(pin, value); code != 0)
+        UiSeam::current().showMessage(evm::communicationErrorText("SPERR", code));
 }
 
 void TForm1::WriteRegister(uint32_t reg, int32_t value)
 {
-    if (boardPort == 0)
+    if (boardPort() == 0)
         return;
-    TransferBuffer buffer;
-    buffer.bytes[0] = static_cast<uint8_t>(value);
     if (!ioSuppressed) {
-        const int32_t code = libraryHandle.writeData(evm::ChipChannel, static_cast<int32_t>(reg), buffer.bytes, 1);
+        const int32_t code = boardSession.write(static_cast<int32_t>(reg), static_cast<uint8_t>(value));
         if (code != 0 && !commErrorShown) {
             commErrorShown = true;
-            UiSeam::current().showMessage(QStringLiteral("Communication error: WRERR") + evm::hexText(code, 4));
+            UiSeam::current().showMessage(evm::communicationErrorText("WRERR", code));
         }
     }
     if (const auto row = shadow.store(reg, value); row && RegViewForm)
@@ -53,16 +39,15 @@ void TForm1::WriteRegister(uint32_t reg, int32_t value)
 
 uint8_t TForm1::ReadRegister(int32_t reg)
 {
-    if (boardPort == 0)
+    if (boardPort() == 0)
         return 0;
-    TransferBuffer buffer;
-    const int32_t code = libraryHandle.readData(evm::ChipChannel, reg, buffer.bytes, 1);
-    if (code != 0 && !commErrorShown) {
+    const evm::BoardSession::Access read = boardSession.read(reg);
+    if (read.code != 0 && !commErrorShown) {
         commErrorShown = true;
-        UiSeam::current().showMessage(QStringLiteral("Communication error: RDERR") + evm::hexText(code, 4)
+        UiSeam::current().showMessage(evm::communicationErrorText("RDERR", read.code)
                                       + QStringLiteral("\nPlease check interface setting."));
     }
-    return buffer.bytes[0];
+    return read.value;
 }
 
 void TForm1::appendHistory(const QString &line)
@@ -101,7 +86,7 @@ void TForm1::showBoardFound()
 void TForm1::showNoBoard(const QString &boxText)
 {
     SplashForm->hide();
-    ui->StatusBar1->showMessage(QStringLiteral("No EVM was found"));
+    ui->StatusBar1->showMessage(QLatin1String(evm::NoBoardText));
     ShowConnectionPicture(false);
     UiSeam::current().messageBox(this, boxText, QStringLiteral("Error"), UiSeam::Icon::Error, UiSeam::Ok);
 }

@@ -11,13 +11,14 @@
 #include <QSlider>
 #include <QToolButton>
 
+#include <span>
 #include <stdexcept>
 
 namespace {
 
 // The slider row a track bar's or edit's Tag selects, refused unless it leads back to that control:
 // a wrong Tag must never move another attenuator.
-const SliderBinding &sliderRowOf(const std::array<SliderBinding, 16> &table, const QObject *control)
+const SliderBinding &sliderRowOf(std::span<const SliderBinding> table, const QObject *control)
 {
     const int tag = tagOf(control);
     if (tag < 0 || tag >= int(table.size())
@@ -65,10 +66,17 @@ void TForm1::sbMasterMuteClick(QToolButton *sender)
     bool &all = dac ? dacMuteAll : adcMuteAll;
     all = !all;
     // The boxes only merge their bits into the shadow here: nothing reaches the board or the log.
-    const int first = dac ? 20 : 28;
-    const int last = dac ? 27 : 33;
-    for (int i = first; i <= last; ++i)
+    // They are the rows of the mute fields, and the final write sets or clears all their bits.
+    const QLatin1String mutes(dac ? "MUTDA" : "MUTAD");
+    int32_t muteRegister = 0;
+    uint8_t muteBits = 0;
+    for (size_t i = 0; i < checkTable.size(); ++i) {
+        if (!QLatin1String(kCheckRows[i].field).startsWith(mutes))
+            continue;
+        muteRegister = checkTable[i].reg;
+        muteBits |= uint8_t(1u << checkTable[i].bit);
         checkTable[i].box->setChecked(all);
+    }
     ioSuppressed = false;
     historyEnabled = true;
 
@@ -77,8 +85,5 @@ void TForm1::sbMasterMuteClick(QToolButton *sender)
     UiSeam::current().sleepMs(200);
     QApplication::processEvents();
 
-    if (dac)
-        WriteRegister(0x44, dacMuteAll ? 0xFF : 0x00);
-    else
-        WriteRegister(0x55, adcMuteAll ? 0x3F : 0x00);
+    WriteRegister(muteRegister, (dac ? dacMuteAll : adcMuteAll) ? muteBits : 0x00);
 }

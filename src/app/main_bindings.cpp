@@ -6,6 +6,7 @@
 #include "dbtext.h"
 #include "fieldmath.h"
 #include "radiogroup.h"
+#include "registers.h"
 #include "regview.h"
 
 #include <QCheckBox>
@@ -20,65 +21,11 @@
 
 namespace {
 
-struct SliderRow {
-    const char *track;
-    const char *edit;
-    uint8_t reg;
-    int32_t zeroDb;
-};
-constexpr SliderRow kSliderRows[16] = {
-    {"tkDAC0", "edDAC0", 0x47, 255}, {"tkDAC1", "edDAC1", 0x48, 255}, {"tkDAC2", "edDAC2", 0x49, 255},
-    {"tkDAC3", "edDAC3", 0x4A, 255}, {"tkDAC4", "edDAC4", 0x4B, 255}, {"tkDAC5", "edDAC5", 0x4C, 255},
-    {"tkDAC6", "edDAC6", 0x4D, 255}, {"tkDAC7", "edDAC7", 0x4E, 255}, {"tkDAC8", "edDAC8", 0x4F, 255},
-    {"tkADC0", "edADC0", 0x58, 215}, {"tkADC1", "edADC1", 0x59, 215}, {"tkADC2", "edADC2", 0x5A, 215},
-    {"tkADC3", "edADC3", 0x5B, 215}, {"tkADC4", "edADC4", 0x5C, 215}, {"tkADC5", "edADC5", 0x5D, 215},
-    {"tkADC6", "edADC6", 0x5E, 215},
-};
-
-struct CheckRow {
-    const char *box;
-    uint8_t reg;
-    int32_t bit;
-};
-constexpr CheckRow kCheckRows[44] = {
-    {"cInvDAC1", 0x43, 0}, {"cInvDAC2", 0x43, 1}, {"cInvDAC3", 0x43, 2}, {"cInvDAC4", 0x43, 3},
-    {"cInvDAC5", 0x43, 4}, {"cInvDAC6", 0x43, 5}, {"cInvDAC7", 0x43, 6}, {"cInvDAC8", 0x43, 7},
-    {"cInvADC1", 0x54, 0}, {"cInvADC2", 0x54, 1}, {"cInvADC3", 0x54, 2}, {"cInvADC4", 0x54, 3},
-    {"cInvADC5", 0x54, 4}, {"cInvADC6", 0x54, 5},
-    {"cSEADC1", 0x53, 0}, {"cSEADC2", 0x53, 1}, {"cSEADC3", 0x53, 2}, {"cSEADC4", 0x53, 3},
-    {"cSEADC5", 0x53, 4}, {"cSEADC6", 0x53, 5},
-    {"cDAC1", 0x44, 0}, {"cDAC2", 0x44, 1}, {"cDAC3", 0x44, 2}, {"cDAC4", 0x44, 3},
-    {"cDAC5", 0x44, 4}, {"cDAC6", 0x44, 5}, {"cDAC7", 0x44, 6}, {"cDAC8", 0x44, 7},
-    {"cADC1", 0x55, 0}, {"cADC2", 0x55, 1}, {"cADC3", 0x55, 2}, {"cADC4", 0x55, 3},
-    {"cADC5", 0x55, 4}, {"cADC6", 0x55, 5},
-    {"cOPEDA0", 0x42, 4}, {"cOPEDA1", 0x42, 5}, {"cOPEDA2", 0x42, 6}, {"cOPEDA3", 0x42, 7},
-    {"cPowADC12", 0x52, 4}, {"cPowADC34", 0x52, 5}, {"cPowADC56", 0x52, 6},
-    {"cHPFADC12", 0x52, 0}, {"cHPFADC34", 0x52, 1}, {"cHPFADC56", 0x52, 2},
-};
-
-struct ComboRow {
-    const char *combo;
-    uint8_t reg;
-    int32_t shift;
-    int32_t width;
-};
-constexpr ComboRow kComboRows[14] = {
-    {"cbDACMasterSlave", 0x41, 4, 3}, {"cbDACFMT", 0x41, 0, 4}, {"cbADCMasterSlave", 0x51, 4, 3},
-    {"cbADCFMT", 0x51, 0, 3},         {"cbDACSAM", 0x40, 0, 2}, {"cbADCSAM", 0x50, 0, 2},
-    {"cbZeroFunc", 0x46, 1, 3},       {"cbZeroPole", 0x46, 0, 1}, {"cbOvfPole", 0x57, 0, 1},
-    {"cbDEMP", 0x46, 4, 2},           {"cbFLT12", 0x42, 0, 1},  {"cbFLT34", 0x42, 1, 1},
-    {"cbFLT56", 0x42, 2, 1},          {"cbFLT78", 0x42, 3, 1},
-};
-
-struct RadioRow {
-    const char *group;
-    uint8_t reg;
-    int32_t bit;
-};
-constexpr RadioRow kRadioRows[5] = {
-    {"rgDACPowSav", 0x41, 7}, {"rgDACAttMode", 0x46, 7}, {"rgDACAttSpeed", 0x46, 6},
-    {"rgADCAttMode", 0x57, 7}, {"rgADCAttSpeed", 0x57, 6},
-};
+// The field a row names; null, and reported at start, when the chip has no such field.
+const evm::RegisterField *fieldOf(const char *name)
+{
+    return evm::findField(QString::fromLatin1(name));
+}
 
 // The row a control's Tag selects, refused unless it leads back to that very control: a wrong
 // Tag in a form must stop the handler with a report, never write another row's bits, even when
@@ -92,60 +39,70 @@ const Binding &boundRow(const std::array<Binding, N> &table, int tag, const QObj
     return table[size_t(tag)];
 }
 
-constexpr int kDacMasterSlaveTag = 0;
-constexpr int kAdcMasterSlaveTag = 2;
-constexpr int kDacAttModeTag = 1;
-constexpr int kAdcAttModeTag = 3;
-constexpr int kDacMasterRow = 0; // slider rows of the two master attenuators
-constexpr int kAdcMasterRow = 9;
+// The attenuation mode groups, and the slider rows of the two master attenuators they enable.
+constexpr int kDacAttModeTag = rowOfField(kRadioRows, "ATMDDA");
+constexpr int kAdcAttModeTag = rowOfField(kRadioRows, "ATMDAD");
+constexpr int kDacMasterRow = rowOfField(kSliderRows, "ATDA0");
+constexpr int kAdcMasterRow = rowOfField(kSliderRows, "ATAD0");
+static_assert(kDacAttModeTag >= 0 && kAdcAttModeTag >= 0 && kDacMasterRow >= 0 && kAdcMasterRow >= 0);
 
 } // namespace
 
 void TForm1::buildBindingTables()
 {
-    for (int i = 0; i < 16; ++i) {
+    // A row whose field is unknown binds no control: the start-up check names it, and the
+    // handlers refuse the control rather than write a register it does not show.
+    for (size_t i = 0; i < sliderTable.size(); ++i) {
         const SliderRow &r = kSliderRows[i];
-        sliderTable[i] = {r.reg, r.zeroDb, findChild<QSlider *>(QLatin1String(r.track)),
-                          findChild<QLineEdit *>(QLatin1String(r.edit))};
+        const evm::RegisterField *f = fieldOf(r.field);
+        sliderTable[i] = {f ? f->reg : uint8_t(0), r.zeroDb, f ? findChild<QSlider *>(QLatin1String(r.track)) : nullptr,
+                          f ? findChild<QLineEdit *>(QLatin1String(r.edit)) : nullptr};
     }
-    for (int i = 0; i < 44; ++i) {
+    for (size_t i = 0; i < checkTable.size(); ++i) {
         const CheckRow &r = kCheckRows[i];
-        checkTable[i] = {r.reg, r.bit, findChild<QCheckBox *>(QLatin1String(r.box))};
+        const evm::RegisterField *f = fieldOf(r.field);
+        checkTable[i] = {f ? f->reg : uint8_t(0), f ? f->shift : 0, f ? findChild<QCheckBox *>(QLatin1String(r.box)) : nullptr};
     }
-    for (int i = 0; i < 14; ++i) {
+    for (size_t i = 0; i < comboTable.size(); ++i) {
         const ComboRow &r = kComboRows[i];
-        comboTable[i] = {r.reg, r.shift, r.width, findChild<QComboBox *>(QLatin1String(r.combo))};
+        const evm::RegisterField *f = fieldOf(r.field);
+        comboTable[i] = {f ? f->reg : uint8_t(0), f ? f->shift : 0, f ? f->width : 0,
+                         f ? findChild<QComboBox *>(QLatin1String(r.combo)) : nullptr, r.lines};
     }
-    for (int i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < radioTable.size(); ++i) {
         const RadioRow &r = kRadioRows[i];
-        auto *box = findChild<QGroupBox *>(QLatin1String(r.group));
+        const evm::RegisterField *f = fieldOf(r.field);
+        auto *box = f ? findChild<QGroupBox *>(QLatin1String(r.group)) : nullptr;
         RadioGroup *group = box ? box->findChild<RadioGroup *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
-        radioTable[i] = {r.reg, r.bit, group};
+        radioTable[i] = {f ? f->reg : uint8_t(0), f ? f->shift : 0, group};
     }
 }
 
 QStringList TForm1::bindingProblems() const
 {
     QStringList problems;
-    auto check = [&](const QObject *control, const char *name, int row) {
-        if (!control)
+    auto check = [&](const QObject *control, const char *name, const char *field, int row) {
+        if (!fieldOf(field))
+            problems << QStringLiteral("%1 (row %2) names %3, which is no field of the chip")
+                            .arg(QLatin1String(name)).arg(row).arg(QLatin1String(field));
+        else if (!control)
             problems << QStringLiteral("%1 (row %2) is missing").arg(QLatin1String(name)).arg(row);
         else if (tagOf(control) != row)
             problems << QStringLiteral("%1 has Tag %2, its row is %3").arg(QLatin1String(name)).arg(tagOf(control)).arg(row);
     };
-    for (int i = 0; i < 16; ++i) {
-        check(sliderTable[i].track, kSliderRows[i].track, i);
-        check(sliderTable[i].edit, kSliderRows[i].edit, i);
+    for (size_t i = 0; i < sliderTable.size(); ++i) {
+        check(sliderTable[i].track, kSliderRows[i].track, kSliderRows[i].field, int(i));
+        check(sliderTable[i].edit, kSliderRows[i].edit, kSliderRows[i].field, int(i));
     }
-    for (int i = 0; i < 44; ++i)
-        check(checkTable[i].box, kCheckRows[i].box, i);
-    for (int i = 0; i < 14; ++i) {
-        check(comboTable[i].combo, kComboRows[i].combo, i);
+    for (size_t i = 0; i < checkTable.size(); ++i)
+        check(checkTable[i].box, kCheckRows[i].box, kCheckRows[i].field, int(i));
+    for (size_t i = 0; i < comboTable.size(); ++i) {
+        check(comboTable[i].combo, kComboRows[i].combo, kComboRows[i].field, int(i));
         if (comboTable[i].combo && comboTable[i].combo->count() > (1 << comboTable[i].width))
             problems << QStringLiteral("%1 has more items than its field holds").arg(QLatin1String(kComboRows[i].combo));
     }
-    for (int i = 0; i < 5; ++i) {
-        check(radioTable[i].group ? radioTable[i].group->box() : nullptr, kRadioRows[i].group, i);
+    for (size_t i = 0; i < radioTable.size(); ++i) {
+        check(radioTable[i].group ? radioTable[i].group->box() : nullptr, kRadioRows[i].group, kRadioRows[i].field, int(i));
         if (radioTable[i].group && radioTable[i].group->count() != 2)
             problems << QStringLiteral("%1 does not have two items").arg(QLatin1String(kRadioRows[i].group));
     }
@@ -205,12 +162,9 @@ void TForm1::ComboBoxChange(QComboBox *sender)
     const uint8_t value = evm::mergeField(shadow.byte(row.reg), row.shift, row.width, index);
     WriteRegister(row.reg, value);
     // The register is always written before the board lines.
-    if (tag == kDacMasterSlaveTag)
-        WriteBoardPin(55, index == 0 ? 1 : 0);
-    if (tag == kAdcMasterSlaveTag) {
-        WriteBoardPin(52, index == 0 ? 1 : 0);
-        WriteBoardPin(54, index == 0 ? 1 : 0);
-    }
+    for (const int32_t line : row.lines)
+        if (line != kNoLine)
+            WriteBoardPin(line, index == 0 ? 1 : 0);
 }
 
 void TForm1::RadioGroupClick(RadioGroup *sender)

@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 namespace {
-constexpr int kIic = 0;
+constexpr int kIic = evm::IicItem;
 const QString &kTypeKey = evm::kSettingsTypeKey;
 const QString &kAddrKey = evm::kSettingsAddrKey;
 
@@ -37,8 +37,8 @@ void writeKey(const std::unique_ptr<evm::SettingsFile> &settings, const QString 
 
 void TForm1::readSettings()
 {
-    rgInterface->setItemIndex(1);
-    chosenAddress = 69;
+    rgInterface->setItemIndex(evm::SpiItem);
+    chosenAddress = evm::DefaultChosenAddress;
     settingsFile = evm::openSettingsFile();
     const evm::InterfaceChoice choice = evm::readInterfaceChoice(settingsFile.get());
     // What was read before a failure stays.
@@ -54,27 +54,20 @@ void TForm1::readSettings()
 
 void TForm1::ApplyInterfaceChoice(int itemIndex)
 {
-    if (itemIndex == kIic) {
-        connectionSettings.interfaceCode = 1;
-        connectionSettings.deviceAddress = chosenAddress;
-    } else {
-        connectionSettings.interfaceCode = 3;
-        connectionSettings.deviceAddress = 0;
-    }
+    boardSession.settings() = evm::connectionSettingsFor(itemIndex, chosenAddress);
     ui->imgRead->setEnabled(true);
 }
 
 void TForm1::rgInterfaceClick()
 {
-    if (!libraryHandle.isLoaded())
+    if (!boardSession.isLoaded())
         return;
     const int index = rgInterface->itemIndex();
     // For IIC this still uses the address chosen before the switch.
     ApplyInterfaceChoice(index);
     writeKey(settingsFile, kTypeKey, QString::number(index));
-    libraryHandle.close();
-    libraryHandle.init(boardPort, &connectionSettings);
-    chosenAddress = index == kIic ? 68 : 0;
+    boardSession.reconnectKeepingPort();
+    chosenAddress = index == kIic ? evm::FirstIicAddress : 0;
     ui->cbAddr->setEnabled(index == kIic);
     ui->cbAddr->setCurrentIndex(0);
     writeKey(settingsFile, kAddrKey, addressText(chosenAddress));
@@ -84,13 +77,13 @@ void TForm1::cbAddrChange()
 {
     if (rgInterface->itemIndex() != kIic)
         return;
-    chosenAddress = ui->cbAddr->currentIndex() + 68;
+    chosenAddress = ui->cbAddr->currentIndex() + evm::FirstIicAddress;
     writeKey(settingsFile, kAddrKey, addressText(chosenAddress));
 }
 
 void TForm1::bBDRSTClick()
 {
-    if (!libraryHandle.isLoaded())
+    if (!boardSession.isLoaded())
         return;
     historyEnabled = false;
     SplashForm->show();
@@ -101,12 +94,11 @@ void TForm1::bBDRSTClick()
 
     ioSuppressed = true;
     commErrorShown = false;
-    libraryHandle.close();
+    boardSession.disconnect();
     UiSeam::current().sleepMs(1000);
     SplashForm->repaintNow();
     ApplyInterfaceChoice(rgInterface->itemIndex());
-    boardPort = libraryHandle.init(0, &connectionSettings);
-    if (boardPort == 0) {
+    if (boardSession.connect() == 0) {
         showNoBoard(QStringLiteral("No EVM was foud"));
         return;
     }

@@ -2,6 +2,7 @@
 #include "main.h"
 #include "ui_main.h"
 
+#include "boardlines.h"
 #include "pictures.h"
 #include "radiogroup.h"
 #include "splash.h"
@@ -57,13 +58,13 @@ void TForm1::btnRESETClick()
     SplashForm->setText(QStringLiteral("Reset in progress ..."));
     SplashForm->repaintNow();
 
-    WriteBoardPin(53, 0);
+    WriteBoardPin(evm::BoardLine::HardwareReset, 0);
     UiSeam::current().sleepMs(10);
-    WriteBoardPin(53, 1);
+    WriteBoardPin(evm::BoardLine::HardwareReset, 1);
     ioSuppressed = true;
     historyEnabled = false;
 
-    if (boardPort == 0) {
+    if (boardPort() == 0) {
         showNoBoard(QStringLiteral("No EVM was foud"));
         ResetShadowToDefaults();
         RefreshControls();
@@ -109,12 +110,12 @@ void TForm1::btnOVFClrClick()
 
 void TForm1::DinMuxClick(QCheckBox *sender)
 {
-    WriteBoardPin(49 - tagOf(sender), sender->isChecked() ? 1 : 0);
+    WriteBoardPin(evm::BoardLine::dinSelect(tagOf(sender)), sender->isChecked() ? 1 : 0);
 }
 
 void TForm1::selDoutClick()
 {
     const int k = 3 - selDout->itemIndex();
-    WriteBoardPin(50, k & 1);
-    WriteBoardPin(51, (k & 2) ? 1 : 0);
+    WriteBoardPin(evm::BoardLine::DoutSelectBit0, k & 1);
+    WriteBoardPin(evm::BoardLine::DoutSelectBit1, (k & 2) ? 1 : 0);
 }

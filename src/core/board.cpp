@@ -20,19 +20,24 @@ ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddres
 {
     ConnectionSettings s;
     s.word56 = 3;
-    if (interfaceItem == 0) {
-        s.interfaceCode = 1;
+    if (interfaceItem == IicItem) {
+        s.interfaceCode = IicInterfaceCode;
         s.deviceAddress = chosenAddress;
     } else {
-        s.interfaceCode = 3;
+        s.interfaceCode = SpiInterfaceCode;
         s.deviceAddress = 0;
     }
     return s;
 }
 
+bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b)
+{
+    return a.interfaceCode == b.interfaceCode && a.deviceAddress == b.deviceAddress;
+}
+
 QString interfaceText(const ConnectionSettings &settings)
 {
-    if (settings.interfaceCode == 1)
+    if (settings.interfaceCode == IicInterfaceCode)
         return QStringLiteral("IIC at 0x") + hexText(static_cast<uint32_t>(settings.deviceAddress), 2);
     return QStringLiteral("SPI");
 }
@@ -52,26 +57,59 @@ uint8_t readModifyWriteBase(int reg, uint8_t chipValue)
 
 BoardSession::Status BoardSession::open(const ConnectionSettings &settings)
 {
-    end();
     m_settings = settings;
-    m_port = 0;
-    switch (m_library.load()) {
+    switch (load()) {
     case BoardLibrary::LoadStatus::Loaded:
         break;
     case BoardLibrary::LoadStatus::CannotLoad:
-        m_failure = QStringLiteral("Cannot load the board library: %1").arg(m_library.errorString());
         return Status::CannotLoad;
     case BoardLibrary::LoadStatus::InvalidLibrary:
-        m_failure = QStringLiteral("Invalid board library: %1").arg(m_library.errorString());
         return Status::InvalidLibrary;
     }
-    m_port = m_library.init(0, &m_settings);
-    if (m_port == 0) {
-        m_failure = QStringLiteral("No EVM was found (%1)").arg(interfaceText(m_settings));
+    if (connect() == 0)
         return Status::NoBoard;
-    }
-    m_failure.clear();
     return Status::Open;
+}
+
+BoardLibrary::LoadStatus BoardSession::load()
+{
+    end();
+    const BoardLibrary::LoadStatus status = m_library.load();
+    switch (status) {
+    case BoardLibrary::LoadStatus::Loaded:
+        m_failure.clear();
+        break;
+    case BoardLibrary::LoadStatus::CannotLoad:
+        m_failure = QStringLiteral("Cannot load the board library: %1").arg(m_library.errorString());
+        break;
+    case BoardLibrary::LoadStatus::InvalidLibrary:
+        m_failure = QStringLiteral("Invalid board library: %1").arg(m_library.errorString());
+        break;
+    }
+    return status;
+}
+
+int32_t BoardSession::connect()
+{
+    m_accessFailed = false;
+    m_port = m_library.init(0, &m_settings);
+    if (m_port == 0)
+        m_failure = QStringLiteral("%1 (%2)").arg(QLatin1String(NoBoardText), interfaceText(m_settings));
+    else
+        m_failure.clear();
+    return m_port;
+}
+
+void BoardSession::disconnect()
+{
+    m_library.close();
+    m_port = 0;
+}
+
+void BoardSession::reconnectKeepingPort()
+{
+    m_library.close();
+    m_library.init(m_port, &m_settings);
 }
 
 void BoardSession::end()
@@ -93,16 +131,29 @@ BoardSession::Access BoardSession::read(int32_t reg)
     }
     a.code = m_library.readData(ChipChannel, reg, buffer, 1);
     a.value = buffer[0];
+    m_accessFailed |= a.code != 0;
     return a;
 }
 
 int32_t BoardSession::write(int32_t reg, uint8_t value)
 {
+    return writeOn(ChipChannel, reg, value);
+}
+
+int32_t BoardSession::writeLine(int32_t line, uint8_t value)
+{
+    return writeOn(PinChannel, line, value);
+}
+
+int32_t BoardSession::writeOn(int32_t channel, int32_t target, uint8_t value)
+{
     uint8_t buffer[TransferBufferSize] = {};
     buffer[0] = value;
     if (m_port == 0)
         return -1;
-    return m_library.writeData(ChipChannel, reg, buffer, 1);
+    const int32_t code = m_library.writeData(channel, target, buffer, 1);
+    m_accessFailed |= code != 0;
+    return code;
 }
 
 } // namespace evm

@@ -1,14 +1,16 @@
 #pragma once
 #include "boardlib.h"
 #include "registers.h"
+#include "serialinterface.h"
 
 #include <QString>
 
 #include <cstdint>
 
 // A board session without widgets: the library loaded, the board opened with one
-// interface choice, single register accesses that report their result code, and
-// _close whenever the library was loaded. For callers that run one task and end.
+// interface choice, single register and line accesses that report their result code, and
+// _close whenever the library was loaded. The tool opens it for a task; the window loads the
+// library once and keeps it, with or without a board, until it closes.
 namespace evm {
 
 // "a.b.c.d" of the version word from _getVer: a := v / 4096, b, c, d the next
@@ -17,10 +19,17 @@ QString libraryVersionText(int32_t v);
 
 // The record for _init: interface item 0 is IIC at chosenAddress, any other item SPI (address 0).
 ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddress);
+// Both name the same interface and address.
+bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b);
 // "SPI" or "IIC at 0x45", for messages.
 QString interfaceText(const ConnectionSettings &settings);
 
-// "Communication error: RDERR0005": kind is RDERR or WRERR, the code at least four hexadecimal digits.
+// What the user is told when _init finds no board: the window's status bar and start-up box,
+// and the tool's error. (The resets' box spells it "No EVM was foud".)
+inline constexpr char NoBoardText[] = "No EVM was found";
+
+// "Communication error: RDERR0005": kind is RDERR, WRERR or SPERR (a board line), the code at
+// least four hexadecimal digits.
 QString communicationErrorText(const char *kind, int32_t code);
 
 // The byte a read-modify-write of a field starts from, given what the chip returned:
@@ -43,9 +52,24 @@ public:
     // _close whenever the library is loaded, then unloads it. Safe to call twice.
     void end();
 
+    // The library alone, without a board yet (after end() when one was loaded).
+    BoardLibrary::LoadStatus load();
+    bool isLoaded() const { return m_library.isLoaded(); }
+    // _init with port 0 and settings(); its result is port(), 0 for no board. Library loaded.
+    int32_t connect();
+    // _close; the library stays loaded and port() is 0 until the next connect(). Library loaded.
+    void disconnect();
+    // _close, then _init on port() with settings(), as a change of interface does; the library
+    // keeps its own view of the port, so port() stays as it was. Library loaded.
+    void reconnectKeepingPort();
+
     BoardLibrary &library() { return m_library; }
     int32_t port() const { return m_port; }
+    // Open, and no access has failed since: a caller that keeps the session may go on with it.
+    bool answering() const { return m_library.isLoaded() && m_port != 0 && !m_accessFailed; }
     const ConnectionSettings &settings() const { return m_settings; }
+    // Where the interface choice goes; the next _init uses it.
+    ConnectionSettings &settings() { return m_settings; }
     // Why the last open() did not give Status::Open, in one line.
     QString failureText() const { return m_failure; }
 
@@ -56,11 +80,16 @@ public:
     // Only while port() is not 0; each call uses a fresh zeroed 10-byte buffer.
     Access read(int32_t reg);
     int32_t write(int32_t reg, uint8_t value);
+    // A board control line (channel 7).
+    int32_t writeLine(int32_t line, uint8_t value);
 
 private:
+    int32_t writeOn(int32_t channel, int32_t target, uint8_t value);
+
     BoardLibrary m_library;
     ConnectionSettings m_settings;
     int32_t m_port = 0;
+    bool m_accessFailed = false;
     QString m_failure;
 };
 

@@ -124,17 +124,17 @@ InterfaceChoice readInterfaceChoice(const SettingsFile *file)
         c.ok = false;
         return c;
     }
-    c.itemIndex = *type != 0 ? 1 : 0;
-    const auto addr = parseInteger(settings.value(kSettingsAddrKey, QStringLiteral("69")).toString());
+    c.itemIndex = *type != 0 ? SpiItem : IicItem;
+    const auto addr = parseInteger(settings.value(kSettingsAddrKey, QString::number(DefaultChosenAddress)).toString());
     if (!addr) {
         c.ok = false;
         return c;
     }
     c.chosenAddress = *addr;
-    if (c.itemIndex == 0) {
-        if (c.chosenAddress < 68 || c.chosenAddress > 71)
-            c.chosenAddress = 68;
-        c.addressItem = c.chosenAddress - 68;
+    if (c.itemIndex == IicItem) {
+        if (!isIicAddress(c.chosenAddress))
+            c.chosenAddress = FirstIicAddress;
+        c.addressItem = c.chosenAddress - FirstIicAddress;
     } else {
         if (c.chosenAddress < 0 || c.chosenAddress > 3)
             c.chosenAddress = 0;

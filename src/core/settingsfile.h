@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "serialinterface.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -42,8 +44,8 @@ std::unique_ptr<SettingsFile> openSettingsFile();
 // value that is not a whole number (ok false), keeping what was read before it:
 // SPI at 69 when "Type" fails; "Type" followed, 69 and item 0 when only "Addr" fails.
 struct InterfaceChoice {
-    int itemIndex = 1;          // 0 IIC, 1 SPI
-    int32_t chosenAddress = 69; // IIC 68..71, SPI 0..3 once brought into range
+    int itemIndex = SpiItem;                      // 0 IIC, 1 SPI
+    int32_t chosenAddress = DefaultChosenAddress; // IIC 68..71, SPI 0..3 once brought into range
     int addressItem = 0;        // item of the address box: the two low bits of the IIC address
     bool ok = true;
 };

@@ -6,47 +6,6 @@ namespace ctl {
 
 namespace {
 
-constexpr Command kCommands[] = {
-    {"info", "", 0, 0, "the library version and the board port",
-     "Loads the board library, opens the board and prints the library's file, its\n"
-     "version, the board port and the interface. Without a board the reason is the\n"
-     "error, after what could be found out."},
-    {"read", "REG", 1, 1, "read one register",
-     "Prints the value of register REG (0x40..0x5E) as the chip returns it, as 0x and\n"
-     "two hexadecimal digits. Numbers are decimal, or hexadecimal after 0x, $ or x."},
-    {"write", "REG VALUE", 2, 2, "write one register",
-     "Writes VALUE (0..255) to register REG (0x40..0x5E) as given. Register 0x40 is\n"
-     "written raw: a value with bit 7 (MRST) or bit 6 (SRST) clear starts a reset of\n"
-     "the chip. To change the DAC sampling mode without a reset, use set SRDA."},
-    {"get", "FIELD", 1, 1, "read one field by name",
-     "Reads the field's register from the chip and prints the field's value in\n"
-     "decimal. FIELD is a name such as DEMP, FMTDA, ATDA1, MUTDA3, ZERO1 or SRDA, in\n"
-     "any case; an unknown name lists the valid ones."},
-    {"set", "FIELD VALUE", 2, 2, "write one field by name",
-     "Reads the field's register from the chip, puts VALUE into the field and writes\n"
-     "the register back; the other bits keep what the chip holds. Status flags\n"
-     "(ZERO1..ZERO8, OVF1..OVF6) are the chip's and cannot be set, and neither can the\n"
-     "reset triggers MRST and SRST: a set of a field of 0x40 always writes both as 1,\n"
-     "so it never starts a reset. Use write 0x40 to start one on purpose."},
-    {"dump", "[FILE]", 0, 1, "all registers as a snapshot",
-     "Reads registers 0x40..0x5E from the chip and writes them in the snapshot form,\n"
-     "one \"0x46, 0x0A\" line each with CR LF, to FILE (replaced whole, only once every\n"
-     "register has been read) or, without FILE or with -, to standard output. The\n"
-     "result runs as a script."},
-    {"run", "SCRIPT", 1, 1, "run a register script",
-     "Runs the register writes and sleep lines of SCRIPT from the top. The first\n"
-     "faulty line stops the run: its file name, line number and message are the error,\n"
-     "with how many writes before it took effect. A write that the board refuses stops\n"
-     "the run too. SCRIPT - reads the script from standard input."},
-    {"diff", "A B", 2, 2, "compare two snapshots, or a snapshot and the chip",
-     "Compares the register values of A and B, register by register and field by\n"
-     "field, and prints one line for each register that differs:\n"
-     "  0x46: 0x0A -> 0x2A  DEMP 0 -> 2\n"
-     "A or B may be - for the registers as the chip holds them now. Exit status 0 when\n"
-     "they agree, 1 when they differ, 2 on an error."},
-    {"help", "[COMMAND]", 0, 1, "this help, or the help of one command", "Prints the help of COMMAND, or the list of commands."},
-};
-
 struct Option {
     const char *name;
     const char *valueName; // null for a switch
@@ -102,16 +61,6 @@ QString seeHelp(const Command *command)
 }
 
 } // namespace
-
-std::span<const Command> commands() { return kCommands; }
-
-const Command *findCommand(QStringView name)
-{
-    for (const Command &c : kCommands)
-        if (name == QLatin1String(c.name))
-            return &c;
-    return nullptr;
-}
 
 std::variant<Invocation, QString> parseCommandLine(const QStringList &arguments)
 {
@@ -203,7 +152,7 @@ QString generalHelp()
         "the same board library and interface settings as the EVM Controller window.\n"
         "\n"
         "Commands:\n");
-    for (const Command &c : kCommands) {
+    for (const Command &c : commands()) {
         const QString left = QStringLiteral("  %1 %2").arg(QLatin1String(c.name), QLatin1String(c.synopsis));
         text += left.leftJustified(24) + QLatin1String(c.summary) + QLatin1Char('\n');
     }

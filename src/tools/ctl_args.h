@@ -13,6 +13,10 @@ namespace ctl {
 // 0 success; 1 only from diff, when the two sides differ; 2 any failure.
 enum ExitCode { Success = 0, Differ = 1, Failure = 2 };
 
+struct Call;
+
+// One row of the command table (ctl_commands.cpp): what the help and the parser know of a
+// command, and its handler.
 struct Command {
     const char *name;
     const char *synopsis; // the arguments, as the usage line shows them
@@ -20,6 +24,7 @@ struct Command {
     int maxArguments;
     const char *summary;
     const char *details;
+    int (*run)(Call &call); // null for help, which the parser turns into the help option
 };
 
 std::span<const Command> commands();

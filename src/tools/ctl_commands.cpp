@@ -9,10 +9,9 @@
 #include "settingsfile.h"
 #include "textfiles.h"
 
+#include <QFileDevice>
 #include <QFileInfo>
 #include <QThread>
-
-#include <cstdio>
 
 namespace ctl {
 
@@ -40,15 +39,22 @@ QByteArray oneLine(const QString &text)
     return line.toUtf8();
 }
 
-void writeOut(const QByteArray &bytes)
+void writeOut(Call &call, const QByteArray &bytes)
 {
-    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
+    if (call.context.out->write(bytes) != bytes.size())
         fail(QStringLiteral("cannot write to standard output"));
 }
 
-void printLine(const QString &text)
+void printLine(Call &call, const QString &text)
 {
-    writeOut(text.toUtf8() + '\n');
+    writeOut(call, text.toUtf8() + '\n');
+}
+
+// What the stream holds goes out before a message on the other one.
+bool flushed(QIODevice *device)
+{
+    auto *file = qobject_cast<QFileDevice *>(device);
+    return !file || file->flush();
 }
 
 QString hex2(int v)
@@ -89,22 +95,43 @@ const evm::RegisterField &namedField(const QString &name)
     return *f;
 }
 
-// The board, opened on first use with the interface the options and the settings file give.
+} // namespace
+
+// The board as one command sees it: the context's session, opened on first use with the
+// interface that the options and the settings file give. A session that is open on that
+// interface and has not failed since is used as it is; anything else is opened anew.
 class Board
 {
 public:
-    explicit Board(const Invocation &inv) : m_inv(inv) { checkInterfaceOptions(); }
+    Board(Context &context, const Invocation &inv) : m_context(context), m_inv(inv), m_session(context.session)
+    {
+        checkInterfaceOptions();
+    }
+    // The trace goes with the command; the board stays open only for a context that keeps it
+    // and only while it answers.
+    ~Board()
+    {
+        if (!m_context.keepOpen || !m_session.answering())
+            m_session.end();
+        m_session.library().trace = nullptr;
+    }
+    Board(const Board &) = delete;
+    Board &operator=(const Board &) = delete;
 
-    // Opens the board once; later calls give the first outcome.
+    // Opens the board once a command; later calls give that outcome.
     BoardSession::Status open()
     {
         if (m_status)
             return *m_status;
         if (m_inv.trace)
-            m_session.library().trace = [](const QString &line) {
-                std::fputs(("trace: " + line.toUtf8() + '\n').constData(), stderr);
+            m_session.library().trace = [err = m_context.err](const QString &line) {
+                err->write("trace: " + line.toUtf8() + '\n');
             };
-        m_status = m_session.open(connection());
+        const evm::ConnectionSettings wanted = connection();
+        if (m_session.answering() && evm::sameInterface(m_session.settings(), wanted))
+            m_status = BoardSession::Status::Open;
+        else
+            m_status = m_session.open(wanted);
         return *m_status;
     }
 
@@ -149,15 +176,15 @@ private:
             const QString name = m_inv.interface->toLower();
             if (name != QLatin1String("iic") && name != QLatin1String("spi"))
                 fail(QStringLiteral("--interface takes iic or spi, not '%1'").arg(*m_inv.interface));
-            m_item = name == QLatin1String("iic") ? 0 : 1;
+            m_item = name == QLatin1String("iic") ? evm::IicItem : evm::SpiItem;
         }
         if (m_inv.address) {
             const int32_t a = number(*m_inv.address);
-            if (a < 0x44 || a > 0x47)
+            if (!evm::isIicAddress(a))
                 fail(QStringLiteral("--address %1 is outside 0x44..0x47").arg(*m_inv.address));
-            if (m_item == 1)
+            if (m_item == evm::SpiItem)
                 fail(QStringLiteral("--address is an IIC device address; SPI has none"));
-            m_item = 0;
+            m_item = evm::IicItem;
             m_address = a;
         }
     }
@@ -166,52 +193,61 @@ private:
     evm::ConnectionSettings connection()
     {
         if (m_address)
-            return evm::connectionSettingsFor(0, *m_address);
-        if (m_item == 1)
-            return evm::connectionSettingsFor(1, 0);
+            return evm::connectionSettingsFor(evm::IicItem, *m_address);
+        if (m_item == evm::SpiItem)
+            return evm::connectionSettingsFor(evm::SpiItem, 0);
         const auto file = evm::openSettingsFile();
         const evm::InterfaceChoice choice = evm::readInterfaceChoice(file.get());
         if (!choice.ok)
-            printError(QStringLiteral("warning: cannot read the interface settings in %1; going on with %2")
+            printError(m_context.err, QStringLiteral("warning: cannot read the interface settings in %1; going on with %2")
                            .arg(evm::settingsFilePath(),
                                 evm::interfaceText(evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress))));
-        if (m_item == 0) // IIC asked for, the file on SPI: the first IIC address, as a switch to IIC chooses
-            return evm::connectionSettingsFor(0, choice.itemIndex == 0 ? choice.chosenAddress : 0x44);
+        if (m_item == evm::IicItem) // IIC asked for, the file on SPI: the first IIC address, as a switch to IIC chooses
+            return evm::connectionSettingsFor(evm::IicItem, choice.itemIndex == evm::IicItem ? choice.chosenAddress
+                                                                                          : evm::FirstIicAddress);
         return evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress);
     }
 
+    Context &m_context;
     const Invocation &m_inv;
     std::optional<int> m_item;
     std::optional<int32_t> m_address;
     std::optional<BoardSession::Status> m_status;
-    BoardSession m_session;
+    BoardSession &m_session;
 };
 
-int info(const Invocation &, Board &board)
+namespace {
+
+int info(Call &call)
 {
+    Board &board = call.board;
     const BoardSession::Status status = board.open();
     BoardSession &s = board.opened();
     if (status == BoardSession::Status::CannotLoad || status == BoardSession::Status::InvalidLibrary)
         fail(s.failureText());
     // Without a board the library still tells its version; the reason comes last.
-    printLine(QStringLiteral("library: %1").arg(s.library().fileName()));
-    printLine(QStringLiteral("version: %1").arg(evm::libraryVersionText(s.library().getVer())));
-    printLine(QStringLiteral("interface: %1").arg(evm::interfaceText(s.settings())));
-    printLine(QStringLiteral("port: %1").arg(s.port()));
+    printLine(call, QStringLiteral("library: %1").arg(s.library().fileName()));
+    printLine(call, QStringLiteral("version: %1").arg(evm::libraryVersionText(s.library().getVer())));
+    printLine(call, QStringLiteral("interface: %1").arg(evm::interfaceText(s.settings())));
+    printLine(call, QStringLiteral("port: %1").arg(s.port()));
     if (status != BoardSession::Status::Open)
         fail(s.failureText());
     return Success;
 }
 
-int readRegister(const Invocation &inv, Board &board)
+int readRegister(Call &call)
 {
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
     const int reg = chipRegister(inv.arguments[0]);
-    printLine(hex2(board.read(reg)));
+    printLine(call, hex2(board.read(reg)));
     return Success;
 }
 
-int writeRegister(const Invocation &inv, Board &board)
+int writeRegister(Call &call)
 {
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
     const int reg = chipRegister(inv.arguments[0]);
     const int32_t value = number(inv.arguments[1]);
     if (value < 0 || value > 0xFF)
@@ -220,15 +256,19 @@ int writeRegister(const Invocation &inv, Board &board)
     return Success;
 }
 
-int getField(const Invocation &inv, Board &board)
+int getField(Call &call)
 {
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
-    printLine(QString::number(evm::fieldValue(board.read(f.reg), f.shift, f.width)));
+    printLine(call, QString::number(evm::fieldValue(board.read(f.reg), f.shift, f.width)));
     return Success;
 }
 
-int setField(const Invocation &inv, Board &board)
+int setField(Call &call)
 {
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
     if (f.kind == evm::FieldKind::StatusFlag)
         fail(QStringLiteral("%1 is a status flag of the chip and cannot be set").arg(QLatin1String(f.name)));
@@ -244,13 +284,15 @@ int setField(const Invocation &inv, Board &board)
     return Success;
 }
 
-int dump(const Invocation &inv, Board &board)
+int dump(Call &call)
 {
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
     const evm::RegisterValues values = board.readAll();
     const QByteArray text = inv.fields ? evm::annotatedSnapshotText(values) : evm::snapshotText(values);
     // "-" is standard output, as for any tool; a file named "-" is ./-
     if (inv.arguments.isEmpty() || inv.arguments[0] == QLatin1String("-")) {
-        writeOut(text);
+        writeOut(call, text);
         return Success;
     }
     if (const auto error = evm::saveWholeFile(inv.arguments[0], text))
@@ -287,8 +329,10 @@ QString writesBefore(int writes)
                        : QStringLiteral("%1 writes before it took effect").arg(writes);
 }
 
-int runScript(const Invocation &inv, Board &board)
+int runScript(Call &call)
 {
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
     const QString &path = inv.arguments[0];
     const QStringList lines = evm::splitScriptLines(fileBytes(path));
     int line = 0;
@@ -322,8 +366,10 @@ int runScript(const Invocation &inv, Board &board)
     return Success;
 }
 
-int diff(const Invocation &inv, Board &board)
+int diff(Call &call)
 {
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
     std::optional<evm::RegisterValues> chip;
     auto side = [&](const QString &name) {
         if (name == QLatin1String("-")) {
@@ -341,58 +387,107 @@ int diff(const Invocation &inv, Board &board)
     const auto differences = evm::compareRegisters(a, b, inv.settingsOnly ? evm::Comparison::SettingsOnly
                                                                            : evm::Comparison::WholeBytes);
     for (const evm::RegisterDifference &d : differences)
-        printLine(evm::differenceText(d));
+        printLine(call, evm::differenceText(d));
     if (differences.empty())
         return Success;
     const auto name = [](const QString &n) { return n == QLatin1String("-") ? QStringLiteral("the chip") : n; };
-    std::fflush(stdout);
-    printError(QStringLiteral("%1 and %2 differ in %3 register%4")
+    flushed(call.context.out);
+    printError(call.context.err, QStringLiteral("%1 and %2 differ in %3 register%4")
                    .arg(name(inv.arguments[0]), name(inv.arguments[1]))
                    .arg(differences.size())
                    .arg(differences.size() == 1 ? "" : "s"));
     return Differ;
 }
 
-struct Handler {
-    const char *name;
-    int (*run)(const Invocation &, Board &);
-};
-
-constexpr Handler kHandlers[] = {
-    {"info", info}, {"read", readRegister}, {"write", writeRegister}, {"get", getField},
-    {"set", setField}, {"dump", dump}, {"run", runScript}, {"diff", diff},
-};
-
 } // namespace
 
-void printError(const QString &message)
+// The commands: what the help and the parser know of each, and its handler.
+constexpr Command kCommands[] = {
+    {"info", "", 0, 0, "the library version and the board port",
+     "Loads the board library, opens the board and prints the library's file, its\n"
+     "version, the board port and the interface. Without a board the reason is the\n"
+     "error, after what could be found out.", info},
+    {"read", "REG", 1, 1, "read one register",
+     "Prints the value of register REG (0x40..0x5E) as the chip returns it, as 0x and\n"
+     "two hexadecimal digits. Numbers are decimal, or hexadecimal after 0x, $ or x.", readRegister},
+    {"write", "REG VALUE", 2, 2, "write one register",
+     "Writes VALUE (0..255) to register REG (0x40..0x5E) as given. Register 0x40 is\n"
+     "written raw: a value with bit 7 (MRST) or bit 6 (SRST) clear starts a reset of\n"
+     "the chip. To change the DAC sampling mode without a reset, use set SRDA.", writeRegister},
+    {"get", "FIELD", 1, 1, "read one field by name",
+     "Reads the field's register from the chip and prints the field's value in\n"
+     "decimal. FIELD is a name such as DEMP, FMTDA, ATDA1, MUTDA3, ZERO1 or SRDA, in\n"
+     "any case; an unknown name lists the valid ones.", getField},
+    {"set", "FIELD VALUE", 2, 2, "write one field by name",
+     "Reads the field's register from the chip, puts VALUE into the field and writes\n"
+     "the register back; the other bits keep what the chip holds. Status flags\n"
+     "(ZERO1..ZERO8, OVF1..OVF6) are the chip's and cannot be set, and neither can the\n"
+     "reset triggers MRST and SRST: a set of a field of 0x40 always writes both as 1,\n"
+     "so it never starts a reset. Use write 0x40 to start one on purpose.", setField},
+    {"dump", "[FILE]", 0, 1, "all registers as a snapshot",
+     "Reads registers 0x40..0x5E from the chip and writes them in the snapshot form,\n"
+     "one \"0x46, 0x0A\" line each with CR LF, to FILE (replaced whole, only once every\n"
+     "register has been read) or, without FILE or with -, to standard output. The\n"
+     "result runs as a script.", dump},
+    {"run", "SCRIPT", 1, 1, "run a register script",
+     "Runs the register writes and sleep lines of SCRIPT from the top. The first\n"
+     "faulty line stops the run: its file name, line number and message are the error,\n"
+     "with how many writes before it took effect. A write that the board refuses stops\n"
+     "the run too. SCRIPT - reads the script from standard input.", runScript},
+    {"diff", "A B", 2, 2, "compare two snapshots, or a snapshot and the chip",
+     "Compares the register values of A and B, register by register and field by\n"
+     "field, and prints one line for each register that differs:\n"
+     "  0x46: 0x0A -> 0x2A  DEMP 0 -> 2\n"
+     "A or B may be - for the registers as the chip holds them now. Exit status 0 when\n"
+     "they agree, 1 when they differ, 2 on an error.", diff},
+    {"help", "[COMMAND]", 0, 1, "this help, or the help of one command", "Prints the help of COMMAND, or the list of commands.", nullptr},
+};
+
+std::span<const Command> commands() { return kCommands; }
+
+const Command *findCommand(QStringView name)
 {
-    std::fputs("evm5170ctl: ", stderr);
-    std::fputs(oneLine(message).constData(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    for (const Command &c : kCommands)
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
 }
 
-int runCommand(const Invocation &inv)
+void printError(QIODevice *err, const QString &message)
+{
+    err->write("evm5170ctl: " + oneLine(message) + '\n');
+    flushed(err);
+}
+
+int runCommand(Context &context, const QStringList &arguments)
+{
+    const auto parsed = parseCommandLine(arguments);
+    if (const QString *error = std::get_if<QString>(&parsed)) {
+        printError(context.err, *error);
+        return Failure;
+    }
+    return runCommand(context, std::get<Invocation>(parsed));
+}
+
+int runCommand(Context &context, const Invocation &inv)
 {
     if (inv.help) {
-        std::fputs((inv.command ? commandHelp(*inv.command) : generalHelp()).toUtf8().constData(), stdout);
+        context.out->write((inv.command ? commandHelp(*inv.command) : generalHelp()).toUtf8());
+        flushed(context.out);
         return Success;
     }
     try {
-        Board board(inv);
-        for (const Handler &h : kHandlers) {
-            if (qstrcmp(h.name, inv.command->name) != 0)
-                continue;
-            const int status = h.run(inv, board);
-            if (std::fflush(stdout) != 0 || std::ferror(stdout))
-                fail(QStringLiteral("cannot write to standard output"));
-            return status;
-        }
-        fail(QStringLiteral("%1 is not a command").arg(QLatin1String(inv.command->name)));
+        Board board(context, inv);
+        Call call{context, inv, board};
+        if (!inv.command->run)
+            fail(QStringLiteral("%1 is not a command").arg(QLatin1String(inv.command->name)));
+        const int status = inv.command->run(call);
+        if (!flushed(context.out))
+            fail(QStringLiteral("cannot write to standard output"));
+        return status;
     } catch (const CommandError &e) {
-        std::fflush(stdout);
-        printError(e.message);
+        flushed(context.out);
+        printError(context.err, e.message);
         return Failure;
     }
 }

@@ -1,8 +1,10 @@
 // evm5170ctl: the board from the command line, one command a run, for lab automation.
-#include "ctl_args.h"
 #include "ctl_commands.h"
 
 #include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -11,10 +13,12 @@ int main(int argc, char *argv[])
 
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
-    const auto parsed = ctl::parseCommandLine(arguments);
-    if (const QString *error = std::get_if<QString>(&parsed)) {
-        ctl::printError(*error);
-        return ctl::Failure;
-    }
-    return ctl::runCommand(std::get<ctl::Invocation>(parsed));
+    // Unbuffered here: the C streams buffer, and a flush reports what could not be written.
+    QFile out;
+    QFile err;
+    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    evm::BoardSession session;
+    ctl::Context context{session, &out, &err};
+    return ctl::runCommand(context, arguments);
 }

@@ -118,7 +118,7 @@ void TestAttenuation::init()
 {
     fx.emplace();
     fx->create_and_show();
-    QVERIFY(fx->form->boardPort != 0);
+    QVERIFY(fx->form->boardPort() != 0);
     fx->sim.clearLog();
     fx->seam.clear();
 }

@@ -21,6 +21,7 @@
 #include <QToolButton>
 
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -47,37 +48,37 @@ QRadioButton *radio(const AppFixture &fx, const char *group, int item)
     return fx.find<QRadioButton>(QStringLiteral("%1_%2").arg(QLatin1String(group)).arg(item));
 }
 
+// A row of the design: the control and the chip field it shows. Register and bits come
+// from the chip's field table, the one the window builds its bindings from.
 struct Row {
+    Row(const char *control, const char *fieldName) : name(control), field(fieldName)
+    {
+        if (const evm::RegisterField *f = evm::findField(QString::fromLatin1(fieldName))) {
+            reg = f->reg;
+            shift = f->shift;
+            width = f->width;
+        }
+    }
     const char *name;
-    int reg;
-    int shift; // bit for check boxes and radio groups
-    int width;
+    const char *field;
+    int reg = 0;
+    int shift = 0; // bit for check boxes and radio groups
+    int width = 0;
 };
 
-// The four tables as the design gives them, row index = Tag.
-const Row kChecks[44] = {
-    {"cInvDAC1", 0x43, 0, 1}, {"cInvDAC2", 0x43, 1, 1}, {"cInvDAC3", 0x43, 2, 1}, {"cInvDAC4", 0x43, 3, 1},
-    {"cInvDAC5", 0x43, 4, 1}, {"cInvDAC6", 0x43, 5, 1}, {"cInvDAC7", 0x43, 6, 1}, {"cInvDAC8", 0x43, 7, 1},
-    {"cInvADC1", 0x54, 0, 1}, {"cInvADC2", 0x54, 1, 1}, {"cInvADC3", 0x54, 2, 1}, {"cInvADC4", 0x54, 3, 1},
-    {"cInvADC5", 0x54, 4, 1}, {"cInvADC6", 0x54, 5, 1},
-    {"cSEADC1", 0x53, 0, 1}, {"cSEADC2", 0x53, 1, 1}, {"cSEADC3", 0x53, 2, 1}, {"cSEADC4", 0x53, 3, 1},
-    {"cSEADC5", 0x53, 4, 1}, {"cSEADC6", 0x53, 5, 1},
-    {"cDAC1", 0x44, 0, 1}, {"cDAC2", 0x44, 1, 1}, {"cDAC3", 0x44, 2, 1}, {"cDAC4", 0x44, 3, 1},
-    {"cDAC5", 0x44, 4, 1}, {"cDAC6", 0x44, 5, 1}, {"cDAC7", 0x44, 6, 1}, {"cDAC8", 0x44, 7, 1},
-    {"cADC1", 0x55, 0, 1}, {"cADC2", 0x55, 1, 1}, {"cADC3", 0x55, 2, 1}, {"cADC4", 0x55, 3, 1},
-    {"cADC5", 0x55, 4, 1}, {"cADC6", 0x55, 5, 1},
-    {"cOPEDA0", 0x42, 4, 1}, {"cOPEDA1", 0x42, 5, 1}, {"cOPEDA2", 0x42, 6, 1}, {"cOPEDA3", 0x42, 7, 1},
-    {"cPowADC12", 0x52, 4, 1}, {"cPowADC34", 0x52, 5, 1}, {"cPowADC56", 0x52, 6, 1},
-    {"cHPFADC12", 0x52, 0, 1}, {"cHPFADC34", 0x52, 1, 1}, {"cHPFADC56", 0x52, 2, 1},
-};
+// The window's rows, row index = Tag; the forms' hints and items below are what they are checked against.
+template <typename AppRow, size_t N>
+std::vector<Row> rowsOf(const AppRow (&rows)[N], std::type_identity_t<const char *(*)(const AppRow &)> controlOf)
+{
+    std::vector<Row> out;
+    for (const AppRow &r : rows)
+        out.emplace_back(controlOf(r), r.field);
+    return out;
+}
 
-const Row kCombos[14] = {
-    {"cbDACMasterSlave", 0x41, 4, 3}, {"cbDACFMT", 0x41, 0, 4}, {"cbADCMasterSlave", 0x51, 4, 3},
-    {"cbADCFMT", 0x51, 0, 3},         {"cbDACSAM", 0x40, 0, 2}, {"cbADCSAM", 0x50, 0, 2},
-    {"cbZeroFunc", 0x46, 1, 3},       {"cbZeroPole", 0x46, 0, 1}, {"cbOvfPole", 0x57, 0, 1},
-    {"cbDEMP", 0x46, 4, 2},           {"cbFLT12", 0x42, 0, 1},  {"cbFLT34", 0x42, 1, 1},
-    {"cbFLT56", 0x42, 2, 1},          {"cbFLT78", 0x42, 3, 1},
-};
+const std::vector<Row> kChecks = rowsOf(kCheckRows, [](const auto &r) { return r.box; });
+
+const std::vector<Row> kCombos = rowsOf(kComboRows, [](const auto &r) { return r.combo; });
 
 const QStringList kComboItems[14] = {
     {"Slave", "Master (768fs)", "Master (512fs)", "Master (384fs)", "Master (256fs)", "Master (192fs)", "Master (128fs)"},
@@ -98,10 +99,7 @@ const QStringList kComboItems[14] = {
     {"Sharp Roll-off", "Slow Roll-off"}, {"Sharp Roll-off", "Slow Roll-off"},
 };
 
-const Row kRadios[5] = {
-    {"rgDACPowSav", 0x41, 7, 1}, {"rgDACAttMode", 0x46, 7, 1}, {"rgDACAttSpeed", 0x46, 6, 1},
-    {"rgADCAttMode", 0x57, 7, 1}, {"rgADCAttSpeed", 0x57, 6, 1},
-};
+const std::vector<Row> kRadios = rowsOf(kRadioRows, [](const auto &r) { return r.group; });
 
 const QStringList kRadioItems[5] = {
     {"Enable", "Disable"},
@@ -158,7 +156,7 @@ void TestBindings::init()
 {
     fx.emplace();
     fx->create_and_show();
-    QVERIFY(fx->form->boardPort != 0);
+    QVERIFY(fx->form->boardPort() != 0);
     fx->sim.clearLog();
     fx->seam.clear();
 }
@@ -174,6 +172,10 @@ void TestBindings::tableRowMatchesForm_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("tag");
 
+    QCOMPARE(std::size(kSliderRows), size_t(16));
+    QCOMPARE(kChecks.size(), size_t(44));
+    QCOMPARE(kCombos.size(), size_t(14));
+    QCOMPARE(kRadios.size(), size_t(5));
     for (int i = 0; i < 16; ++i)
         QTest::addRow("slider %d", i) << "slider" << i;
     for (int i = 0; i < 44; ++i)
@@ -196,7 +198,7 @@ void TestBindings::tableRowMatchesForm()
         auto *track = fx->find<QSlider>(QStringLiteral("tk") + suffix);
         auto *edit = fx->find<QLineEdit>(QStringLiteral("ed") + suffix);
         QVERIFY(track && edit);
-        const int reg = dac ? 0x47 + tag : 0x58 + tag - 9;
+        const int reg = evm::findField(QStringLiteral("AT%1%2").arg(QLatin1String(dac ? "DA" : "AD")).arg(dac ? tag : tag - 9))->reg;
         QCOMPARE(f->sliderTable[tag].track, track);
         QCOMPARE(f->sliderTable[tag].edit, edit);
         QCOMPARE(int(f->sliderTable[tag].reg), reg);
@@ -516,7 +518,7 @@ void TestBindings::changeWithoutBoardLeavesShadow()
     fx.emplace();
     fx->sim.setPresent(false);
     fx->create_and_show();
-    QCOMPARE(fx->form->boardPort, 0);
+    QCOMPARE(fx->form->boardPort(), 0);
     fx->seam.clear();
     const auto shadowBefore = fx->form->shadow.bytes;
 
@@ -546,7 +548,7 @@ void TestBindings::startupShowsDefaults()
     fx.emplace();
     fx->sim.setPresent(board);
     fx->create_and_show();
-    QCOMPARE(fx->form->boardPort != 0, board);
+    QCOMPARE(fx->form->boardPort() != 0, board);
 
     for (const Row &r : kChecks)
         QVERIFY2(!fx->find<QCheckBox>(QLatin1String(r.name))->isChecked(), r.name);

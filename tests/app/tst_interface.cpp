@@ -141,9 +141,9 @@ void TestInterface::startupReadsSettings()
     QCOMPARE(cbAddr(fx)->currentText(), addr);
     QCOMPARE(cbAddr(fx)->isEnabled(), item == 0);
     QCOMPARE(fx.form->chosenAddress, chosen);
-    QCOMPARE(fx.form->connectionSettings.interfaceCode, interfaceCode);
-    QCOMPARE(fx.form->connectionSettings.deviceAddress, address);
-    QCOMPARE(fx.form->connectionSettings.word56, 3);
+    QCOMPARE(fx.form->connectionSettings().interfaceCode, interfaceCode);
+    QCOMPARE(fx.form->connectionSettings().deviceAddress, address);
+    QCOMPARE(fx.form->connectionSettings().word56, 3);
 
     const QStringList log = fx.sim.log();
     QVERIFY(!log.isEmpty());
@@ -256,7 +256,7 @@ void TestInterface::switchInterface()
     fx.sim.setIicAddress(strapped);
     fx.create_and_show();
     QCOMPARE(fx.form->rgInterface->itemIndex(), 1 - click);
-    const int port = fx.form->boardPort;
+    const int port = fx.form->boardPort();
     QVERIFY(port != 0);
     const QStringList history = historyOf(fx);
     const auto map = mapRows();
@@ -268,9 +268,9 @@ void TestInterface::switchInterface()
 
     QCOMPARE(fx.form->rgInterface->itemIndex(), click);
     QCOMPARE(fx.sim.log(), (QStringList{QStringLiteral("_close() = 0"), initLine(port, interfaceCode, address, port)}));
-    QCOMPARE(fx.form->boardPort, port);
-    QCOMPARE(fx.form->connectionSettings.interfaceCode, interfaceCode);
-    QCOMPARE(fx.form->connectionSettings.deviceAddress, address);
+    QCOMPARE(fx.form->boardPort(), port);
+    QCOMPARE(fx.form->connectionSettings().interfaceCode, interfaceCode);
+    QCOMPARE(fx.form->connectionSettings().deviceAddress, address);
     QCOMPARE(fx.form->chosenAddress, chosen);
     QCOMPARE(cbAddr(fx)->currentIndex(), 0);
     QCOMPARE(cbAddr(fx)->isEnabled(), click == 0);
@@ -316,8 +316,8 @@ void TestInterface::settingsWriteFailureEndsHandler()
     QCOMPARE(fx.form->chosenAddress, 69);
     QVERIFY(!cbAddr(fx)->isEnabled());
     QCOMPARE(fx.form->rgInterface->itemIndex(), 0);
-    QCOMPARE(fx.form->connectionSettings.interfaceCode, 1);
-    QCOMPARE(fx.form->connectionSettings.deviceAddress, 69);
+    QCOMPARE(fx.form->connectionSettings().interfaceCode, 1);
+    QCOMPARE(fx.form->connectionSettings().deviceAddress, 69);
     fx.destroy();
     QVERIFY(QFileInfo(fx.settingsPath()).isDir());
 }
@@ -342,12 +342,12 @@ void TestInterface::pickAddress()
     // Nothing else until Reconnect: no library call, the connection record as it was.
     QVERIFY(fx.sim.log().isEmpty());
     QVERIFY(fx.seam.calls.isEmpty());
-    QCOMPARE(fx.form->connectionSettings.interfaceCode, 1);
-    QCOMPARE(fx.form->connectionSettings.deviceAddress, 0x44);
+    QCOMPARE(fx.form->connectionSettings().interfaceCode, 1);
+    QCOMPARE(fx.form->connectionSettings().deviceAddress, 0x44);
 
     clickPush(fx, "bBDRST");
-    QCOMPARE(fx.sim.log(QStringLiteral("_init")), QStringList{initLine(0, 1, 0x46, fx.form->boardPort)});
-    QCOMPARE(fx.form->connectionSettings.deviceAddress, 0x46);
+    QCOMPARE(fx.sim.log(QStringLiteral("_init")), QStringList{initLine(0, 1, 0x46, fx.form->boardPort())});
+    QCOMPARE(fx.form->connectionSettings().deviceAddress, 0x46);
 }
 
 void TestInterface::withoutLibrary_data()
@@ -373,7 +373,7 @@ void TestInterface::withoutLibrary()
     fx.seam.clear();
     const bool enabled = cbAddr(fx)->isEnabled();
     QCOMPARE(enabled, click == 1);
-    const evm::ConnectionSettings before = fx.form->connectionSettings;
+    const evm::ConnectionSettings before = fx.form->connectionSettings();
     const int chosen = fx.form->chosenAddress;
 
     clickInterface(fx, click);
@@ -382,8 +382,8 @@ void TestInterface::withoutLibrary()
     QCOMPARE(fx.form->rgInterface->itemIndex(), click);
     QCOMPARE(cbAddr(fx)->isEnabled(), enabled);
     QCOMPARE(fx.form->chosenAddress, chosen);
-    QCOMPARE(fx.form->connectionSettings.interfaceCode, before.interfaceCode);
-    QCOMPARE(fx.form->connectionSettings.deviceAddress, before.deviceAddress);
+    QCOMPARE(fx.form->connectionSettings().interfaceCode, before.interfaceCode);
+    QCOMPARE(fx.form->connectionSettings().deviceAddress, before.deviceAddress);
     QCOMPARE(QFile::exists(fx.settingsPath()), !ini.isEmpty());
     if (!ini.isEmpty())
         QCOMPARE(fileBytes(fx.settingsPath()), ini);
@@ -413,7 +413,7 @@ void TestInterface::reconnectWithBoard()
     AppFixture fx;
     fx.create_and_show();
     TForm1 *form = fx.form;
-    QCOMPARE(form->boardPort, 1);
+    QCOMPARE(form->boardPort(), 1);
 
     // Move the program away from the power-on state: settings, a lit lamp, routing lines.
     clickIndicator(fx, fx.find<QCheckBox>(QStringLiteral("cDAC3")));
@@ -490,7 +490,7 @@ void TestInterface::reconnectWithBoard()
     QCOMPARE(statusText(fx), QStringLiteral("Ready"));
     QCOMPARE(connectionPicture(fx), pictures::connectionPlate(1).toImage());
     QVERIFY(!SplashForm->isVisible());
-    QCOMPARE(form->boardPort, 1);
+    QCOMPARE(form->boardPort(), 1);
     QVERIFY(!form->ioSuppressed);
     QVERIFY(form->historyEnabled);
     QVERIFY(!form->commErrorShown);
@@ -551,7 +551,7 @@ void TestInterface::reconnectWithoutBoard()
     QCOMPARE(statusText(fx), QStringLiteral("No EVM was found"));
     QCOMPARE(connectionPicture(fx), pictures::connectionPlate(0).toImage());
     QVERIFY(!SplashForm->isVisible());
-    QCOMPARE(form->boardPort, 0);
+    QCOMPARE(form->boardPort(), 0);
     QVERIFY(form->ioSuppressed);
     QVERIFY(!form->historyEnabled);
     QCOMPARE(form->shadow.bytes, shadow);
@@ -576,7 +576,7 @@ void TestInterface::reconnectWithoutBoard()
     // The board back: the next Reconnect brings everything to the defaults again.
     fx.sim.setPresent(true);
     clickPush(fx, "bBDRST");
-    QCOMPARE(form->boardPort, 1);
+    QCOMPARE(form->boardPort(), 1);
     QCOMPARE(statusText(fx), QStringLiteral("Ready"));
     QVERIFY(!form->ioSuppressed);
     QVERIFY(form->historyEnabled);

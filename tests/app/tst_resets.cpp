@@ -123,7 +123,7 @@ void TestResets::cleanup()
 void TestResets::startWithBoard()
 {
     fx->create_and_show();
-    QVERIFY(fx->form->boardPort != 0);
+    QVERIFY(fx->form->boardPort() != 0);
     QVERIFY(fx->seam.calls.isEmpty());
     fx->sim.clearLog();
 }
@@ -261,7 +261,7 @@ void TestResets::resetWithoutBoard()
     // Unplugged and a failed Reconnect: the library is loaded, the board port 0.
     fx->sim.setPresent(false);
     clickPush(*fx, "bBDRST");
-    QCOMPARE(form->boardPort, 0);
+    QCOMPARE(form->boardPort(), 0);
     QCOMPARE(zeroLamps(*fx), QStringLiteral("00002200"));
     QVERIFY(form->shadow.bytes != defaultShadow().bytes);
     // As after an earlier reported failure, which no access can produce without a board: RESET clears it.
@@ -452,7 +452,7 @@ void TestResets::withoutBoardRoutingAndReadsDoNothing()
 {
     fx->sim.setPresent(false);
     fx->create_and_show();
-    QCOMPARE(fx->form->boardPort, 0);
+    QCOMPARE(fx->form->boardPort(), 0);
     fx->sim.clearLog();
     fx->seam.clear();
 

@@ -89,7 +89,7 @@ void TestStartup::connected()
     QCOMPARE(fx.seam.count(QStringLiteral("message")), 0);
     QVERIFY(!fx.form->ioSuppressed);
     QVERIFY(fx.form->historyEnabled);
-    QCOMPARE(fx.form->boardPort, 1);
+    QCOMPARE(fx.form->boardPort(), 1);
     QVERIFY(SplashForm->isHidden());
     // The bar stood at 30, its maximum, for the last read of the read-back.
     QCOMPARE(SplashForm->ProgressBar1->maximum(), 30);
@@ -131,7 +131,7 @@ void TestStartup::noBoard()
     QVERIFY(showsPicture(fx.find<QLabel>(QStringLiteral("imgConnection")), pictures::connectionPlate(0)));
     QVERIFY(fx.form->ioSuppressed);
     QVERIFY(!fx.form->historyEnabled);
-    QCOMPARE(fx.form->boardPort, 0);
+    QCOMPARE(fx.form->boardPort(), 0);
     for (int reg = 0x40; reg <= 0x5E; ++reg)
         QCOMPARE(int(fx.form->shadow.byte(reg)), int(evm::powerOnValue(reg)));
 
@@ -156,7 +156,7 @@ void TestStartup::noLibrary()
     QCOMPARE(boxes[0].icon, UiSeam::Icon::Error);
     QVERIFY(statusText(fx).isEmpty());
     QVERIFY(fx.find<QLabel>(QStringLiteral("imgConnection"))->pixmap().isNull());
-    QVERIFY(!fx.form->libraryHandle.isLoaded());
+    QVERIFY(!fx.form->boardSession.isLoaded());
     for (uint8_t b : fx.form->shadow.bytes)
         QCOMPARE(int(b), 0);
     // The controls keep their layout values, and no access reaches any library.
@@ -175,7 +175,7 @@ void TestStartup::invalidLibrary()
     QCOMPARE(boxes.size(), 1);
     QCOMPARE(boxes[0].text, QStringLiteral("Invalid DLL"));
     QCOMPARE(boxes[0].caption, QStringLiteral("DLL error"));
-    QVERIFY(!fx.form->libraryHandle.isLoaded());
+    QVERIFY(!fx.form->boardSession.isLoaded());
     fx.form->About2Click();
     QCOMPARE(AboutDialog->lDLLver->text(), QStringLiteral("0.0.0.0"));
     QCOMPARE(AboutDialog->lPort->text(), QStringLiteral("0"));
@@ -199,7 +199,7 @@ void TestStartup::closeCallsCloseOnce()
     fx.sim.clearLog();
     fx.form->ExitClick();
     QCOMPARE(fx.sim.log(), QStringList{QStringLiteral("_close() = 0")});
-    QVERIFY(!fx.form->libraryHandle.isLoaded());
+    QVERIFY(!fx.form->boardSession.isLoaded());
     fx.destroy();
     QCOMPARE(fx.sim.log(), QStringList{QStringLiteral("_close() = 0")});
 }
@@ -489,10 +489,10 @@ void TestStartup::exitReleasedOutsideDoesNotClose()
     QTest::mouseRelease(img, Qt::LeftButton, {}, QPoint(-50, 10));
     QCOMPARE(img->pos(), home);
     QVERIFY(fx.form->isVisible());
-    QVERIFY(fx.form->libraryHandle.isLoaded());
+    QVERIFY(fx.form->boardSession.isLoaded());
     QTest::mouseClick(img, Qt::LeftButton);
     QVERIFY(!fx.form->isVisible());
-    QVERIFY(!fx.form->libraryHandle.isLoaded());
+    QVERIFY(!fx.form->boardSession.isLoaded());
 }
 
 QTEST_MAIN(TestStartup)
