@@ -333,7 +333,7 @@ void TForm1::guard(const std::function<void()> &body)
     if (--m_handlerDepth > 0)
         return;
     // Without a board the controls move freely and the shadow stays as it was.
-    if (m_eventsRan && boardPort != 0 && !m_closed)
+    if (m_eventsRan && boardPort() != 0 && !m_closed)
         showShadow();
     m_eventsRan = false;
     if (m_closeDeferred) {

@@ -344,7 +344,7 @@ void TestMonkey::walk()
         fx.seam.fileNames.clear();
         fx.seam.answers.clear();
         QVERIFY2(f->isVisible(), qPrintable(replay(QStringLiteral("the window is gone"))));
-        if (f->boardPort != 0) {
+        if (f->boardPort() != 0) {
             const QStringList wrong = controlsAgainstShadow(f);
             QVERIFY2(wrong.isEmpty(), qPrintable(replay(QStringLiteral("after step %1 the controls do not show the shadow:\n%2")
                                                             .arg(step)
@@ -360,10 +360,10 @@ void TestMonkey::walk()
     fx.sim.setPresent(true);
     if (f->rgInterface->itemIndex() == 0)
         fx.sim.setIicAddress(f->chosenAddress);
-    if (f->boardPort == 0 || f->connectionSettings.interfaceCode != (f->rgInterface->itemIndex() == 0 ? 1 : 3)
-        || (f->rgInterface->itemIndex() == 0 && f->connectionSettings.deviceAddress != f->chosenAddress))
+    if (f->boardPort() == 0 || f->connectionSettings().interfaceCode != (f->rgInterface->itemIndex() == 0 ? 1 : 3)
+        || (f->rgInterface->itemIndex() == 0 && f->connectionSettings().deviceAddress != f->chosenAddress))
         clickPush(fx, "bBDRST");
-    QVERIFY2(f->boardPort != 0, qPrintable(replay(QStringLiteral("no board after Reconnect"))));
+    QVERIFY2(f->boardPort() != 0, qPrintable(replay(QStringLiteral("no board after Reconnect"))));
     clickPush(fx, "btnRESET");
     QVERIFY2(fx.seam.count(QStringLiteral("message")) == 0, qPrintable(replay(QStringLiteral("the healthy board failed"))));
     const QStringList wrong = controlMismatches(f, [&](int reg) { return fx.sim.reg(reg); }, true);

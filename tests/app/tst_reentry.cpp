@@ -78,7 +78,7 @@ void TestReentry::init()
 {
     fx.emplace();
     fx->create_and_show();
-    QVERIFY(fx->form->boardPort != 0);
+    QVERIFY(fx->form->boardPort() != 0);
     fx->sim.clearLog();
     fx->seam.clear();
 }
@@ -124,7 +124,7 @@ void TestReentry::closeDuringMasterMutePause()
     const QStringList log = fx->sim.log();
     QCOMPARE(log, (QStringList{regLine(dac ? 0x44 : 0x55, dac ? 0xFF : 0x3F), QStringLiteral("_close() = 0")}));
     QVERIFY(!fx->form->isVisible());
-    QVERIFY(!fx->form->libraryHandle.isLoaded());
+    QVERIFY(!fx->form->boardSession.isLoaded());
     // Nothing that still arrives reaches a board.
     QTest::mouseClick(mute, Qt::LeftButton);
     fx->destroy();
