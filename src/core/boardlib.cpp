@@ -19,11 +19,32 @@ bool existsAsLibrary(const QString &dir)
             return true;
     return false;
 }
+
+// EVM_BOARD_LIBRARY: a file, or the short name of a board library that ships beside the program.
+QString libraryFromEnvironment()
+{
+    const QString env = qEnvironmentVariable("EVM_BOARD_LIBRARY");
+    static const struct {
+        const char *shortName;
+        const char *baseName;
+    } kShortNames[] = {{"sim", "Ostrel"}, {"linux", "OstrelLinux"}, {"remote", "OstrelRemote"}};
+    for (const auto &s : kShortNames) {
+        if (env != QLatin1String(s.shortName) || !QCoreApplication::instance())
+            continue;
+        const QDir dir(QCoreApplication::applicationDirPath());
+#ifdef Q_OS_WIN
+        return dir.filePath(QStringLiteral("%1.dll").arg(QLatin1String(s.baseName)));
+#else
+        return dir.filePath(QStringLiteral("lib%1.so").arg(QLatin1String(s.baseName)));
+#endif
+    }
+    return env;
+}
 } // namespace
 
 QStringList BoardLibrary::searchOrder()
 {
-    const QString env = qEnvironmentVariable("EVM_BOARD_LIBRARY");
+    const QString env = libraryFromEnvironment();
     if (!env.isEmpty())
         return {env};
     QStringList order;
@@ -35,7 +56,7 @@ QStringList BoardLibrary::searchOrder()
 
 BoardLibrary::LoadStatus BoardLibrary::load()
 {
-    const QString env = qEnvironmentVariable("EVM_BOARD_LIBRARY");
+    const QString env = libraryFromEnvironment();
     if (!env.isEmpty()) {
         // A name that is not a file must not fall through to a search.
         if (!QFileInfo(env).isFile()) {

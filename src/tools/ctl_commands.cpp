@@ -10,6 +10,7 @@
 #include "textfiles.h"
 
 #include <QFileInfo>
+#include <QLibrary>
 #include <QThread>
 
 #include <cstdio>
@@ -198,6 +199,16 @@ int info(const Invocation &, Board &board)
     printLine(QStringLiteral("version: %1").arg(evm::libraryVersionText(s.library().getVer())));
     printLine(QStringLiteral("interface: %1").arg(evm::interfaceText(s.settings())));
     printLine(QStringLiteral("port: %1").arg(s.port()));
+    // A library may say how it reaches the board (the Linux one: its file, devices and lines).
+    QLibrary lib(s.library().fileName());
+    const auto describe = reinterpret_cast<int32_t (*)(char *, int32_t)>(lib.resolve("ostrel_describe"));
+    if (const int32_t length = describe ? describe(nullptr, 0) : -1; length >= 0 && length < 65536) {
+        QByteArray text(length + 1, '\0');
+        describe(text.data(), int32_t(text.size()));
+        text.truncate(qstrnlen(text.constData(), text.size()));
+        writeOut(text);
+    }
+    lib.unload();
     if (status != BoardSession::Status::Open)
         fail(s.failureText());
     return Success;
