@@ -9,7 +9,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -25,18 +24,6 @@ constexpr const char kConsumer[] = "evm5170";
 // The chip's four strapped addresses; nothing else on the bus is this board's chip.
 constexpr int32_t kFirstChipAddress = 0x44;
 constexpr int32_t kLastChipAddress = 0x47;
-
-void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void warn(const char *format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    std::fprintf(stderr, "libOstrelLinux: %s\n", text);
-    std::fflush(stderr);
-}
 
 int32_t systemError(int error)
 {
@@ -303,21 +290,26 @@ std::string LinuxBackend::describe() const
 }
 
 namespace {
-LinuxBackend theBackend;
+// Made on first use: the shim asks for it while the library is being loaded.
+LinuxBackend &theBackend()
+{
+    static LinuxBackend backend;
+    return backend;
+}
 } // namespace
 
 } // namespace ostrel::linuxboard
 
 ostrel::Backend &ostrel::backend()
 {
-    return linuxboard::theBackend;
+    return linuxboard::theBackend();
 }
 
 // Beyond the five entries: how this library reaches the board, for the tool's info.
 // Copies the text with its terminating NUL when size allows and answers its length.
 extern "C" __attribute__((visibility("default"))) int32_t ostrel_describe(char *buffer, int32_t size)
 {
-    const std::string text = ostrel::linuxboard::theBackend.describe();
+    const std::string text = ostrel::linuxboard::theBackend().describe();
     if (buffer && size > 0) {
         const size_t n = std::min(text.size(), size_t(size) - 1);
         std::memcpy(buffer, text.data(), n);

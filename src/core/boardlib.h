@@ -35,8 +35,9 @@ public:
     BoardLibrary &operator=(const BoardLibrary &) = delete;
     ~BoardLibrary() { unload(); }
 
-    // EVM_BOARD_LIBRARY when set; else "Ostrel" beside the executable, else in the
-    // system's library paths. The working directory is never searched.
+    // EVM_BOARD_LIBRARY when set (a file, or sim, linux or remote for the libraries beside
+    // the executable); else "Ostrel" beside the executable, else in the system's library
+    // paths. The working directory is never searched.
     LoadStatus load();
     LoadStatus loadFile(const QString &path);
     void unload();

@@ -196,7 +196,7 @@ void TestLinuxLibrary::lostAdapterIsASystemError()
     {
         StandardErrorCapture err;
         QCOMPARE(m_lib.init(0, &s), 0);
-        QCOMPARE(err.text(), QStringLiteral("libOstrelLinux: /dev/i2c-1: No such file or directory\n"));
+        QCOMPARE(err.text(), QStringLiteral("libOstrel: /dev/i2c-1: No such file or directory\n"));
     }
     QCOMPARE(read(0x40), 0x0102);
     m_board->plugIn(QStringLiteral("/dev/i2c-1"));
@@ -310,7 +310,7 @@ void TestLinuxLibrary::initFindsNoBoard()
         WithoutFileOverride asUser;
         QCOMPARE(m_lib.init(0, &s), 0);
     }
-    QCOMPARE(err.text(), QStringLiteral("libOstrelLinux: %1\n").arg(QString(reason).replace(QLatin1String("{config}"), path)));
+    QCOMPARE(err.text(), QStringLiteral("libOstrel: %1\n").arg(QString(reason).replace(QLatin1String("{config}"), path)));
     // Found nothing, holds nothing (a node it may not open is umockdev's to count).
     QCOMPARE(read(0x40), 0x0102);
     QVERIFY(eventually([&] {
