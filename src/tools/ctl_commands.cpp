@@ -200,6 +200,7 @@ int info(const Invocation &, Board &board)
     printLine(QStringLiteral("interface: %1").arg(evm::interfaceText(s.settings())));
     printLine(QStringLiteral("port: %1").arg(s.port()));
     // A library may say how it reaches the board (the Linux one: its file, devices and lines).
+    // This handle shares the session's load and must not unload it.
     QLibrary lib(s.library().fileName());
     const auto describe = reinterpret_cast<int32_t (*)(char *, int32_t)>(lib.resolve("ostrel_describe"));
     if (const int32_t length = describe ? describe(nullptr, 0) : -1; length >= 0 && length < 65536) {
@@ -208,7 +209,6 @@ int info(const Invocation &, Board &board)
         text.truncate(qstrnlen(text.constData(), text.size()));
         writeOut(text);
     }
-    lib.unload();
     if (status != BoardSession::Status::Open)
         fail(s.failureText());
     return Success;

@@ -320,19 +320,23 @@ int EmulatedBoard::handleGpioChip(int chip, UMockdevIoctlClient *client)
         std::vector<int> offsets;
         {
             std::lock_guard lock(m_mutex);
+            sweepReleasedHandles();
             for (unsigned i = 0; i < req.lines; ++i) {
                 if (req.lineoffsets[i] >= kGpioLines)
                     return EINVAL;
-                const Line &line = m_lines[chip][req.lineoffsets[i]];
-                if (line.busy || line.level >= 0)
+                if (m_lines[chip][req.lineoffsets[i]].busy)
                     return EBUSY;
             }
+            // A line an earlier handle of ours still holds is taken over: its close may not
+            // have reached the emulation yet (a kernel would have seen it already).
+            const int handle = ++m_lastHandle;
             const bool output = req.flags & GPIOHANDLE_REQUEST_OUTPUT;
             const QString consumer = QString::fromUtf8(req.consumer_label, int(strnlen(req.consumer_label, sizeof req.consumer_label)));
             for (unsigned i = 0; i < req.lines; ++i) {
                 const int offset = int(req.lineoffsets[i]);
                 Line &line = m_lines[chip][offset];
                 line.level = output ? (req.default_values[i] ? 1 : 0) : 0;
+                line.handle = handle;
                 offsets.push_back(offset);
                 m_lineEvents << QStringLiteral("gpiochip%1 %2 request %3 %4 %5")
                                     .arg(chip).arg(offset).arg(output ? QStringLiteral("output") : QStringLiteral("input"))
@@ -340,7 +344,7 @@ int EmulatedBoard::handleGpioChip(int chip, UMockdevIoctlClient *client)
                 if (line.boardLine >= 0)
                     m_chip.driveLine(line.boardLine, uint8_t(line.level));
             }
-            m_pendingHandles.emplace_back(chip, offsets);
+            m_pendingHandles.push_back({chip, handle, offsets});
         }
         // The handle is a descriptor of this process, so only a library loaded here can use it.
         const int fd = ::open(QFile::encodeName(handleNode(chip)).constData(), O_RDWR | O_CLOEXEC);
@@ -360,9 +364,10 @@ void EmulatedBoard::takeHandle(int chip, UMockdevIoctlClient *client)
     // Handles connect in the order the request handler opened them.
     std::lock_guard lock(m_mutex);
     for (auto it = m_pendingHandles.begin(); it != m_pendingHandles.end(); ++it) {
-        if (it->first != chip)
+        if (it->chip != chip)
             continue;
-        auto *held = new std::vector<int>(it->second);
+        auto *held = new std::vector<int>(it->offsets);
+        g_object_set_data(G_OBJECT(client), "handle", GINT_TO_POINTER(it->handle));
         m_pendingHandles.erase(it);
         g_object_set_data_full(G_OBJECT(client), "lines", held, [](gpointer p) { delete static_cast<std::vector<int> *>(p); });
         g_object_set_data(G_OBJECT(client), "chip", GINT_TO_POINTER(chip));
@@ -379,8 +384,13 @@ void EmulatedBoard::sweepReleasedHandles()
             if (!lines || lines->empty() || umockdev_ioctl_client_get_connected(c))
                 continue;
             const int chip = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(c), "chip"));
+            const int handle = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(c), "handle"));
             for (int offset : *lines) {
-                m_lines[chip][offset].level = -1;
+                Line &line = m_lines[chip][offset];
+                if (line.handle == handle) {
+                    line.level = -1;
+                    line.handle = 0;
+                }
                 m_lineEvents << QStringLiteral("gpiochip%1 %2 released").arg(chip).arg(offset);
             }
             lines->clear();

@@ -138,8 +138,15 @@ private:
         int level = -1;
         bool busy = false;
         int boardLine = -1;
+        int handle = 0; // the request that holds it
     };
     Line m_lines[kGpioChips][kGpioLines];
     // Requests whose handle descriptor was opened but whose client has not connected yet.
-    std::vector<std::pair<int, std::vector<int>>> m_pendingHandles;
+    struct Pending {
+        int chip;
+        int handle;
+        std::vector<int> offsets;
+    };
+    std::vector<Pending> m_pendingHandles;
+    int m_lastHandle = 0;
 };
