@@ -106,7 +106,6 @@ bool LinuxBackend::openIic(int32_t address)
         warn("%s: the adapter cannot do SMBus byte-data transfers", config_.iicDevice.c_str());
         return false;
     }
-    address_ = address;
     // Any other address is not the chip's (an interface switch hands over an SPI address
     // 0..3, and 0 is the bus's general call): it answers 0x0101 without touching the bus.
     addressable_ = address >= kFirstChipAddress && address <= kLastChipAddress;

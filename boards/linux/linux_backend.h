@@ -53,7 +53,6 @@ private:
     bool configured_ = false;
     Bus bus_ = Bus::None;
     int fd_ = -1;
-    int32_t address_ = 0;
     bool addressable_ = false;
 
     struct Chip {

@@ -148,10 +148,8 @@ EmulatedBoard::~EmulatedBoard()
         umockdev_testbed_detach_ioctl(m_testbed, QFile::encodeName(h->node).constData(), &error);
         if (error)
             g_error_free(error);
-        for (UMockdevIoctlClient *c : h->clients) {
-            g_signal_handlers_disconnect_by_data(c, this);
+        for (UMockdevIoctlClient *c : h->clients)
             g_object_unref(c);
-        }
         g_signal_handlers_disconnect_by_data(h->base, h.get());
         g_object_unref(h->base);
     }
