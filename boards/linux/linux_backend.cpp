@@ -32,20 +32,28 @@ int32_t systemError(int error)
     return OSTREL_SYSTEM_ERROR + (error > 0 ? error : EIO);
 }
 
-// A device node, opened for transfers. The type is checked first: a regular file left at
-// /dev/i2c-1 would otherwise open fine and fail every transfer.
-int openDevice(const std::string &path)
+// The type is checked before anything opens a node: a regular file left at /dev/i2c-1 would
+// open fine and fail every transfer, and a FIFO named by mistake would block the open.
+bool isCharacterDevice(const std::string &path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         warn("%s: %s", path.c_str(), std::strerror(errno));
-        return -1;
+        return false;
     }
     if (!S_ISCHR(st.st_mode)) {
         warn("%s: not a character device", path.c_str());
-        return -1;
+        return false;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    return true;
+}
+
+// A bus node, opened for transfers; a terminal named by mistake does not wait for a carrier.
+int openDevice(const std::string &path)
+{
+    if (!isCharacterDevice(path))
+        return -1;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         warn("%s: %s", path.c_str(), std::strerror(errno));
     return fd;
@@ -151,6 +159,8 @@ bool LinuxBackend::openLines()
     for (const LineMapping &m : config_.lines) {
         auto chip = std::find_if(chips_.begin(), chips_.end(), [&](const Chip &c) { return c.path == m.chip; });
         if (chip == chips_.end()) {
+            if (!isCharacterDevice(m.chip))
+                return false;
             gpiod_chip *opened = gpiod_chip_open(m.chip.c_str());
             if (!opened) {
                 warn("%s: %s", m.chip.c_str(), std::strerror(errno));

@@ -17,6 +17,8 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
 using evm::BoardLibrary;
 using evm::ConnectionSettings;
 
@@ -281,6 +283,10 @@ void TestLinuxLibrary::initFindsNoBoard_data()
     QTest::newRow("no permission") << kConfig << 1 << "chmod /dev/i2c-1" << "/dev/i2c-1: Permission denied";
     QTest::newRow("SPI without permission") << kConfig << 3 << "chmod /dev/spidev0.0" << "/dev/spidev0.0: Permission denied";
     QTest::newRow("GPIO chip without permission") << kConfig << 3 << "chmod /dev/gpiochip1" << "/dev/gpiochip1: Permission denied";
+    QTest::newRow("a FIFO as the device") << QByteArray("[IIC]\nDevice={dir}/fifo\n") << 1 << "fifo"
+                                          << "{dir}/fifo: not a character device";
+    QTest::newRow("GPIO chip not a device") << QByteArray("[SPI]\nDevice=/dev/spidev0.0\n[Lines]\n53={config}:1\n") << 3 << ""
+                                            << "{config}: not a character device";
     QTest::newRow("missing GPIO chip") << QByteArray("[SPI]\nDevice=/dev/spidev0.0\n[Lines]\n53=/dev/gpiochip7:1\n") << 3 << ""
                                        << "/dev/gpiochip7: No such file or directory";
     QTest::newRow("offset beyond the chip") << QByteArray("[SPI]\nDevice=/dev/spidev0.0\n[Lines]\nChip=/dev/gpiochip0\n53=40\n") << 3
@@ -299,9 +305,11 @@ void TestLinuxLibrary::initFindsNoBoard()
     if (config.isEmpty())
         QVERIFY(QFile::remove(path));
     else
-        configure(config.replace("{config}", QFile::encodeName(path)));
+        configure(config.replace("{config}", QFile::encodeName(path)).replace("{dir}", QFile::encodeName(m_dir->path())));
     if (setup.startsWith(QLatin1String("chmod ")))
         QVERIFY(QFile::setPermissions(m_board->nodeFile(setup.mid(6)), {}));
+    if (setup == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
 
     ConnectionSettings s = iicAt(0x44);
     s.interfaceCode = interfaceCode;
@@ -310,7 +318,8 @@ void TestLinuxLibrary::initFindsNoBoard()
         WithoutFileOverride asUser;
         QCOMPARE(m_lib.init(0, &s), 0);
     }
-    QCOMPARE(err.text(), QStringLiteral("libOstrel: %1\n").arg(QString(reason).replace(QLatin1String("{config}"), path)));
+    QCOMPARE(err.text(), QStringLiteral("libOstrel: %1\n")
+                             .arg(QString(reason).replace(QLatin1String("{config}"), path).replace(QLatin1String("{dir}"), m_dir->path())));
     // Found nothing, holds nothing (a node it may not open is umockdev's to count).
     QCOMPARE(read(0x40), 0x0102);
     QVERIFY(eventually([&] {
