@@ -65,6 +65,7 @@ private slots:
     void initFindsNoBoard_data();
     void initFindsNoBoard();
     void configurationLiesBesideTheSettingsFile();
+    void tracedLikeEveryBoardLibrary();
 
 private:
     void configure(const QByteArray &text);
@@ -342,6 +343,29 @@ void TestLinuxLibrary::configurationLiesBesideTheSettingsFile()
     ConnectionSettings s = kSpi;
     QCOMPARE(m_lib.init(0, &s), 1);
     QVERIFY(m_board->transfers().contains(QStringLiteral("spi speed 250000")));
+}
+
+void TestLinuxLibrary::tracedLikeEveryBoardLibrary()
+{
+    // The trace file is named when the library is loaded.
+    m_lib.unload();
+    const QString trace = m_dir->filePath(QStringLiteral("trace.txt"));
+    qputenv("OSTREL_LINUX_TRACE", QFile::encodeName(trace));
+    QCOMPARE(m_lib.loadFile(QStringLiteral(OSTREL_LINUX_PATH)), BoardLibrary::LoadStatus::Loaded);
+    qunsetenv("OSTREL_LINUX_TRACE");
+    ConnectionSettings s = iicAt(0x44);
+    QCOMPARE(m_lib.init(0, &s), 1);
+    QCOMPARE(read(0x40), 0);
+    QCOMPARE(write(53, 1, evm::PinChannel), 0);
+    QCOMPARE(write(0x46, 0x0A), 0);
+    m_lib.close();
+    m_lib.unload();
+    QFile f(trace);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             QStringList({"_init(port=0, interface=1, address=0x44, word56=3) = 1", "_readData(channel=0, reg=0x40) = 0 value=0xC0",
+                          "_writeData(channel=7, pin=53, value=1) = 0", "_writeData(channel=0, reg=0x46, value=0x0A) = 0",
+                          "_close() = 0"}));
 }
 
 EVM_EMULATED_TEST_MAIN(TestLinuxLibrary, QCoreApplication)
