@@ -92,6 +92,7 @@ private slots:
     void reconnectOpensTheBoardAgain();
     void wrongAddressIsReportedOnce();
     void adapterVanishesMidSession();
+    void aLineHeldElsewhereIsReportedEachTime();
     void noBoardWithTheReason_data();
     void noBoardWithTheReason();
 
@@ -319,6 +320,21 @@ void TestLinuxWindow::adapterVanishesMidSession()
     QCOMPARE(m_fx->form->boardPort, 1);
     QCOMPARE(statusText(*m_fx), QStringLiteral("Ready"));
     QCOMPARE(m_fx->seam.of(QStringLiteral("box")).size(), 0);
+}
+
+void TestLinuxWindow::aLineHeldElsewhereIsReportedEachTime()
+{
+    // Line 53's GPIO belongs to someone else: each write of it fails with EBUSY, and every
+    // failed line write is reported.
+    m_board->setBusy(0, 13);
+    start(kIic);
+    QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))), QStringList{"Communication error: SPERR0210"});
+    QCOMPARE(m_board->level(0, 13), -1);
+    QCOMPARE(m_board->transfers().size(), 31);
+    m_fx->seam.clear();
+    clickPush(*m_fx, "btnRESET");
+    QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))),
+             QStringList({"Communication error: SPERR0210", "Communication error: SPERR0210"}));
 }
 
 void TestLinuxWindow::noBoardWithTheReason_data()
