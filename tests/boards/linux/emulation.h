@@ -1,19 +1,21 @@
 #pragma once
 // A Linux board's device files, emulated in user space with umockdev: /dev/i2c-1 and
 // /dev/spidev0.0 with the chip model answering behind them, /dev/gpiochip0 and
-// /dev/gpiochip1 recording every line request and level. The test runs under
-// umockdev-wrapper; a process it starts inherits the testbed, while the ioctls are
-// answered here, on umockdev's worker thread.
+// /dev/gpiochip1 recording every line request and level. The test runs under umockdev's
+// preload; a process it starts inherits the testbed, while the ioctls are answered here, on
+// umockdev's worker thread. A line request hands back a descriptor opened in this process,
+// so only a library loaded here can drive lines (the tool, a child, never writes them).
 #include "chip.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 // Runs this test program again under umockdev's preload unless it already runs under it,
 // so that it can be started directly as well as from CTest.
