@@ -56,5 +56,7 @@ BenchRows benchStartup(const QString &programPath, const QString &baselinePath, 
 // WriteRegister with history on and off, RefreshControls, a track bar drag, saving the history.
 BenchRows benchWrites(const Floors &floors);
 BenchRows benchScript(const QString &selfPath, int runs);
+// A register read through the Linux board library against the bare libi2c call (a child process).
+BenchRows benchLinuxBoard(const QString &childPath);
 // The child side of benchScript: runs the script file with the progress window and prints its figures.
 int runScriptChild(const QString &path);

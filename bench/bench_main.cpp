@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
     const QString dir = QCoreApplication::applicationDirPath();
     const int runs = qEnvironmentVariableIsSet("EVM_BENCH_RUNS") ? qEnvironmentVariableIntValue("EVM_BENCH_RUNS") : 30;
 
-    // --only startup|writes|script runs one group, for a profiler.
+    // --only startup|writes|script|linux runs one group, for a profiler.
     const QString only = args.size() == 3 && args[1] == QStringLiteral("--only") ? args[2] : QString();
     auto wanted = [&](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
 
@@ -76,6 +76,8 @@ int main(int argc, char *argv[])
         rows << benchWrites(floors);
     if (wanted("script"))
         rows << benchScript(QCoreApplication::applicationFilePath(), 5);
+    if (wanted("linux"))
+        rows << benchLinuxBoard(QDir(dir).filePath(QStringLiteral("evm5170-bench-linux")));
 
     std::printf("Machine: %s, %d threads, %s, Qt %s, offscreen\n", qPrintable(cpuName()), QThread::idealThreadCount(),
                 qPrintable(QSysInfo::prettyProductName()), qVersion());

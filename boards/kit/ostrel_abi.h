@@ -61,6 +61,12 @@ typedef int32_t (*OstrelCloseFn)(void);
 typedef int32_t (*OstrelDataFn)(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
 typedef int32_t (*OstrelVersionFn)(void);
 
+/* Optional, beyond the five: how the library reaches the board (its devices, its lines), as
+ * text for the tool's info. Copies the text and a terminating NUL into buffer as far as size
+ * allows and answers the text's length; ostrel_describe(NULL, 0) asks for the length alone. */
+#define OSTREL_DESCRIBE_ENTRY "ostrel_describe"
+typedef int32_t (*OstrelDescribeFn)(char *buffer, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

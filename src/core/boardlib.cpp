@@ -19,11 +19,32 @@ bool existsAsLibrary(const QString &dir)
             return true;
     return false;
 }
+
+// EVM_BOARD_LIBRARY: a file, or the short name of a board library that ships beside the program.
+QString libraryFromEnvironment()
+{
+    const QString env = qEnvironmentVariable("EVM_BOARD_LIBRARY");
+    static const struct {
+        const char *shortName;
+        const char *baseName;
+    } kShortNames[] = {{"sim", "Ostrel"}, {"linux", "OstrelLinux"}, {"remote", "OstrelRemote"}};
+    for (const auto &s : kShortNames) {
+        if (env != QLatin1String(s.shortName) || !QCoreApplication::instance())
+            continue;
+        const QDir dir(QCoreApplication::applicationDirPath());
+#ifdef Q_OS_WIN
+        return dir.filePath(QStringLiteral("%1.dll").arg(QLatin1String(s.baseName)));
+#else
+        return dir.filePath(QStringLiteral("lib%1.so").arg(QLatin1String(s.baseName)));
+#endif
+    }
+    return env;
+}
 } // namespace
 
 QStringList BoardLibrary::searchOrder()
 {
-    const QString env = qEnvironmentVariable("EVM_BOARD_LIBRARY");
+    const QString env = libraryFromEnvironment();
     if (!env.isEmpty())
         return {env};
     QStringList order;
@@ -35,7 +56,7 @@ QStringList BoardLibrary::searchOrder()
 
 BoardLibrary::LoadStatus BoardLibrary::load()
 {
-    const QString env = qEnvironmentVariable("EVM_BOARD_LIBRARY");
+    const QString env = libraryFromEnvironment();
     if (!env.isEmpty()) {
         // A name that is not a file must not fall through to a search.
         if (!QFileInfo(env).isFile()) {
@@ -80,6 +101,7 @@ BoardLibrary::LoadStatus BoardLibrary::resolveEntries()
     m_read = read;
     m_write = write;
     m_getVer = getVer;
+    m_describe = reinterpret_cast<OstrelDescribeFn>(m_lib.resolve(OSTREL_DESCRIBE_ENTRY));
     return LoadStatus::Loaded;
 }
 
@@ -92,6 +114,7 @@ void BoardLibrary::unload()
     m_read = nullptr;
     m_write = nullptr;
     m_getVer = nullptr;
+    m_describe = nullptr;
     m_lib.unload();
 }
 
@@ -143,6 +166,17 @@ int32_t BoardLibrary::getVer()
     if (trace)
         trace(QStringLiteral("_getVer() = 0x%1").arg(hexText(r, 4)));
     return r;
+}
+
+QByteArray BoardLibrary::describe()
+{
+    const int32_t length = m_describe ? m_describe(nullptr, 0) : -1;
+    if (length <= 0 || length >= 65536)
+        return {};
+    QByteArray text(length + 1, '\0');
+    m_describe(text.data(), int32_t(text.size()));
+    text.truncate(qstrnlen(text.constData(), text.size()));
+    return text;
 }
 
 } // namespace evm

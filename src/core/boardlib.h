@@ -37,8 +37,9 @@ public:
     BoardLibrary &operator=(const BoardLibrary &) = delete;
     ~BoardLibrary() { unload(); }
 
-    // EVM_BOARD_LIBRARY when set; else "Ostrel" beside the executable, else in the
-    // system's library paths. The working directory is never searched.
+    // EVM_BOARD_LIBRARY when set (a file, or sim, linux or remote for the libraries beside
+    // the executable); else "Ostrel" beside the executable, else in the system's library
+    // paths. The working directory is never searched.
     LoadStatus load();
     LoadStatus loadFile(const QString &path);
     void unload();
@@ -54,6 +55,8 @@ public:
     int32_t readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
     int32_t writeData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
     int32_t getVer();
+    // What the library says of how it reaches the board; empty when it has no such entry.
+    QByteArray describe();
 
     // Called after every entry call with a one-line description (for --trace).
     std::function<void(const QString &)> trace;
@@ -71,6 +74,7 @@ private:
     DataFn m_read = nullptr;
     DataFn m_write = nullptr;
     VersionFn m_getVer = nullptr;
+    OstrelDescribeFn m_describe = nullptr;
 };
 
 } // namespace evm

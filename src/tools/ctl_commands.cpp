@@ -230,6 +230,8 @@ int info(Call &call)
     printLine(call, QStringLiteral("version: %1").arg(evm::libraryVersionText(s.library().getVer())));
     printLine(call, QStringLiteral("interface: %1").arg(evm::interfaceText(s.settings())));
     printLine(call, QStringLiteral("port: %1").arg(s.port()));
+    // A library may say how it reaches the board (the Linux one: its file, devices and lines).
+    writeOut(call, s.library().describe());
     if (status != BoardSession::Status::Open)
         fail(s.failureText());
     return Success;

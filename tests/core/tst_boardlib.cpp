@@ -20,6 +20,8 @@ private slots:
     void missingFileCannotLoad();
     void libraryWithoutVersionIsInvalid();
     void workingDirectoryIsNeverSearched();
+    void shortNamesLookBesideTheProgram_data();
+    void shortNamesLookBesideTheProgram();
     void entriesAreCalledWithTheRecord();
     void unloadForgetsTheEntries();
     void callsWithoutLibraryNeverJump();
@@ -94,6 +96,30 @@ void TestBoardLib::workingDirectoryIsNeverSearched()
     QCOMPARE(order.size(), 2);
     QCOMPARE(order[0], QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Ostrel")));
     QCOMPARE(order[1], QStringLiteral("Ostrel"));
+}
+
+void TestBoardLib::shortNamesLookBesideTheProgram_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("sim") << QStringLiteral("sim") << QStringLiteral("libOstrel.so");
+    QTest::newRow("linux") << QStringLiteral("linux") << QStringLiteral("libOstrelLinux.so");
+    QTest::newRow("remote") << QStringLiteral("remote") << QStringLiteral("libOstrelRemote.so");
+}
+
+void TestBoardLib::shortNamesLookBesideTheProgram()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, file);
+    // Neither a file of that name nor the library in the working directory is taken.
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(QStringLiteral(OSTREL_SIM_PATH), dir.filePath(name)));
+    QVERIFY(QFile::copy(QStringLiteral(OSTREL_SIM_PATH), dir.filePath(file)));
+    QDir::setCurrent(dir.path());
+    qputenv("EVM_BOARD_LIBRARY", name.toLocal8Bit());
+    QCOMPARE(BoardLibrary::searchOrder(), QStringList{QDir(QCoreApplication::applicationDirPath()).filePath(file)});
+    BoardLibrary lib;
+    QCOMPARE(lib.load(), BoardLibrary::LoadStatus::CannotLoad);
 }
 
 void TestBoardLib::entriesAreCalledWithTheRecord()
