@@ -43,6 +43,15 @@ constexpr Command kCommands[] = {
      "  0x46: 0x0A -> 0x2A  DEMP 0 -> 2\n"
      "A or B may be - for the registers as the chip holds them now. Exit status 0 when\n"
      "they agree, 1 when they differ, 2 on an error."},
+    {"serve", "", 0, 0, "the board as a SCPI instrument on the network",
+     "Opens the board and serves it as a SCPI instrument over a raw TCP socket (port\n"
+     "5025, as VISA's TCPIP0::host::5025::SOCKET) until SIGINT or SIGTERM, then closes\n"
+     "it and exits 0. Prints \"listening on HOST:PORT\" first (with --listen HOST:0\n"
+     "the port the system chose). Commands, one line each, ';' between several:\n"
+     "  *IDN? *RST *CLS *OPC? *ESR? *STB?   REGister[:VALue][?] REG,VALUE\n"
+     "  REGister:ALL?   FIELD[?] NAME,VALUE   LINE LINE,LEVEL   SYSTem:ERRor?\n"
+     "There is no authentication: anyone who reaches the port drives the chip. Keep\n"
+     "the default loopback address and reach it through an SSH tunnel."},
     {"help", "[COMMAND]", 0, 1, "this help, or the help of one command", "Prints the help of COMMAND, or the list of commands."},
 };
 
@@ -68,6 +77,12 @@ const Option kOptions[] = {
      [](Invocation &i, const QString &) { i.settingsOnly = true; }},
     {"check", nullptr, "run", "only check the script; nothing reaches the board",
      [](Invocation &i, const QString &) { i.check = true; }},
+    {"listen", "HOST:PORT", "serve", "the address to listen on (default 127.0.0.1:5025)",
+     [](Invocation &i, const QString &v) { i.listen = v; }},
+    {"read-only", nullptr, "serve", "refuse every command that writes the chip or a line",
+     [](Invocation &i, const QString &) { i.readOnly = true; }},
+    {"max-clients", "N", "serve", "clients served at once; more are refused (default 8)",
+     [](Invocation &i, const QString &v) { i.maxClients = v; }},
 };
 
 const Option *findOption(QStringView name)

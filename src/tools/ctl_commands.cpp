@@ -3,8 +3,10 @@
 #include "board.h"
 #include "fielddiff.h"
 #include "fieldmath.h"
+#include "fieldset.h"
 #include "inttext.h"
 #include "registers.h"
+#include "scpi_server.h"
 #include "script.h"
 #include "settingsfile.h"
 #include "textfiles.h"
@@ -230,17 +232,13 @@ int getField(const Invocation &inv, Board &board)
 int setField(const Invocation &inv, Board &board)
 {
     const evm::RegisterField &f = namedField(inv.arguments[0]);
-    if (f.kind == evm::FieldKind::StatusFlag)
-        fail(QStringLiteral("%1 is a status flag of the chip and cannot be set").arg(QLatin1String(f.name)));
-    if (f.kind == evm::FieldKind::ResetTrigger)
-        fail(QStringLiteral("%1 is a reset trigger, not a setting; write register 0x40 to start a reset")
-                 .arg(QLatin1String(f.name)));
+    if (const QString refusal = evm::fieldSetRefusal(f); !refusal.isEmpty())
+        fail(refusal);
     const int32_t value = number(inv.arguments[1]);
     const int top = evm::fieldMask(f.width);
     if (value < 0 || value > top)
         fail(QStringLiteral("value %1 is outside 0..%2 for %3").arg(inv.arguments[1]).arg(top).arg(QLatin1String(f.name)));
-    const uint8_t base = evm::readModifyWriteBase(f.reg, board.read(f.reg));
-    board.write(f.reg, evm::mergeField(base, f.shift, f.width, value));
+    board.write(f.reg, evm::fieldSetByte(f, board.read(f.reg), value));
     return Success;
 }
 
@@ -347,6 +345,26 @@ int diff(const Invocation &inv, Board &board)
     return Differ;
 }
 
+int serve(const Invocation &inv, Board &board)
+{
+    const auto options = serveOptions(inv.listen, inv.readOnly, inv.maxClients);
+    if (const QString *error = std::get_if<QString>(&options))
+        fail(*error);
+    // Without a board the server still serves: BOARD:OPEN? tries again.
+    if (board.open() == BoardSession::Status::NoBoard)
+        printError(QStringLiteral("warning: %1; serving without a board").arg(board.opened().failureText()));
+    else
+        board.session();
+    QString error;
+    const int status = serveBoard(std::get<ServeOptions>(options), board.opened(), &error, [](const QString &line) {
+        printLine(line);
+        std::fflush(stdout);
+    });
+    if (status != Success)
+        fail(error);
+    return status;
+}
+
 struct Handler {
     const char *name;
     int (*run)(const Invocation &, Board &);
@@ -354,7 +372,7 @@ struct Handler {
 
 constexpr Handler kHandlers[] = {
     {"info", info}, {"read", readRegister}, {"write", writeRegister}, {"get", getField},
-    {"set", setField}, {"dump", dump}, {"run", runScript}, {"diff", diff},
+    {"set", setField}, {"dump", dump}, {"run", runScript}, {"diff", diff}, {"serve", serve},
 };
 
 } // namespace
