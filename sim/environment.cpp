@@ -1,16 +1,10 @@
 #include "environment.h"
 
-#include "chip.h"
+#include "ostrel_shim.h"
 #include "ostrel_sim.h"
 
-#include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <utility>
 
 namespace ostrel {
 
@@ -59,39 +53,7 @@ std::optional<FaultSetting> parseFault(std::string_view entry)
     return FaultSetting{*kind, int(after), int32_t(uint32_t(*code))};
 }
 
-// A snapshot is read whole before anything is restored, so a bad line cannot leave
-// the chip half loaded.
-std::optional<std::vector<std::pair<int, uint8_t>>> parseSnapshot(std::ifstream &in, int &badLine)
-{
-    std::vector<std::pair<int, uint8_t>> values;
-    std::string line;
-    for (badLine = 1; std::getline(in, line); ++badLine) {
-        const std::string_view text = trimmed(line);
-        if (text.empty())
-            continue;
-        const auto comma = text.find(',');
-        if (comma == std::string_view::npos)
-            return std::nullopt;
-        const auto reg = parseInteger(text.substr(0, comma));
-        const auto value = parseInteger(text.substr(comma + 1));
-        if (!reg || !Chip::isRegister(int(*reg)) || !value || *value < 0 || *value > 0xFF)
-            return std::nullopt;
-        values.emplace_back(int(*reg), uint8_t(*value));
-    }
-    return values;
-}
-
 } // namespace
-
-void warn(const char *format, ...)
-{
-    std::fputs("libOstrel: ", stderr);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
-}
 
 std::optional<long long> parseInteger(std::string_view text)
 {
@@ -130,45 +92,6 @@ std::vector<FaultSetting> parseFaults(std::string_view text)
                  "write or pin), ignoring it", int(entry.size()), entry.data());
     }
     return faults;
-}
-
-void loadState(const std::string &path, Chip &chip)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errno != ENOENT)
-            warn("OSTREL_SIM_STATE: cannot read %s: %s; starting from power-on values", path.c_str(),
-                 std::strerror(errno));
-        return;
-    }
-    int badLine = 0;
-    const auto values = parseSnapshot(in, badLine);
-    if (!values) {
-        warn("OSTREL_SIM_STATE: %s line %d is not a register line such as \"0x47, 0xFF\"; "
-             "ignoring the file and starting from power-on values", path.c_str(), badLine);
-        return;
-    }
-    for (const auto &[reg, value] : *values)
-        chip.restore(reg, value);
-}
-
-void saveState(const std::string &path, const Chip &chip)
-{
-    // Written beside the target and renamed over it, so an interrupted write never
-    // leaves a truncated snapshot behind.
-    const std::string temporary = path + ".tmp";
-    std::FILE *out = std::fopen(temporary.c_str(), "wb");
-    bool ok = out != nullptr;
-    for (int reg = Chip::kFirstRegister; ok && reg <= Chip::kLastRegister; ++reg)
-        ok = std::fprintf(out, "0x%02X, 0x%02X\r\n", reg, chip.stored(reg)) > 0;
-    if (out)
-        ok = std::fclose(out) == 0 && ok;
-    if (ok)
-        ok = std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        warn("OSTREL_SIM_STATE: cannot write %s: %s", path.c_str(), std::strerror(errno));
-        std::remove(temporary.c_str());
-    }
 }
 
 } // namespace ostrel

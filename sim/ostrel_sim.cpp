@@ -1,24 +1,22 @@
-// libOstrel.so: the simulated CDX5170 board behind the five entries the program
-// loads, plus the ostrel_sim_* calls that in-process tests use to steer it.
+// libOstrel.so's board: the simulated CDX5170 as the backend of the entry shim, which does
+// the checks and the trace every board library shares, plus the ostrel_sim_* calls that
+// in-process tests use to steer it.
 //
-// Error codes (the program only shows them, in hexadecimal):
-//   0x0003  bad argument: a null buffer or a count other than 1
-//   0x0004  bad channel: reads on anything but channel 0, writes on anything but 0 and 7
-//   0x0005  bad register: a register outside 0x40..0x5E, a line outside 0..63
+// Its own error codes (the shim's are in ostrel_shim.cpp):
+//   0x0005  bad register: a register outside 0x40..0x5E
 //   0x0101  no acknowledge: IIC opened at an address other than the chip's strapped one
-//   0x0102  not open: before _init, after _close, or no board present
+//   0x0102  not open: no board present, also when it is taken away while open
 // Faults injected through OSTREL_SIM_FAIL or ostrel_sim_set_fault return their own code.
 
 #include "ostrel_sim.h"
 
 #include "chip.h"
 #include "environment.h"
+#include "ostrel_shim.h"
+#include "state.h"
 
 #include <array>
-#include <cerrno>
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -30,18 +28,6 @@ using ostrel::Chip;
 
 namespace {
 
-constexpr int32_t kOk = 0;
-constexpr int32_t kBadArgument = 0x0003;
-constexpr int32_t kBadChannel = 0x0004;
-constexpr int32_t kBadRegister = 0x0005;
-constexpr int32_t kNoAcknowledge = 0x0101;
-constexpr int32_t kNotOpen = 0x0102;
-
-constexpr int32_t kInterfaceIic = 1;
-constexpr int32_t kInterfaceSpi = 3;
-constexpr int32_t kChannelChip = 0;
-constexpr int32_t kChannelLines = 7;
-
 constexpr int kDefaultPort = 1;
 constexpr int kDefaultVersion = 0x1000;
 constexpr int kDefaultIicAddress = 0x44;
@@ -52,33 +38,6 @@ struct Fault {
     int after = 0;
     int successes = 0;
 };
-
-std::string formatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string formatted(const char *format, ...)
-{
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
-std::string resultText(int32_t code)
-{
-    return code == kOk ? std::string("0") : formatted("0x%04X", uint32_t(code));
-}
-
-std::string countText(int32_t count)
-{
-    return count == 1 ? std::string() : formatted(", count=%d", count);
-}
-
-int32_t littleEndian32(const void *record, int offset)
-{
-    const auto *bytes = static_cast<const uint8_t *>(record) + offset;
-    return int32_t(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24);
-}
 
 // Everything ostrel_sim_reset puts back: the power-on board.
 struct Board {
@@ -93,6 +52,8 @@ struct Board {
     std::array<Fault, kFaultKinds> faults{};
     bool logEnabled = true;
     std::string log;
+    // The registers as the state file gave them to this session, to tell its own changes.
+    ostrel::Registers loaded{};
 
     void setFault(int kind, int after, int32_t code)
     {
@@ -100,23 +61,15 @@ struct Board {
             faults[kind] = Fault{code, after < 0 ? 0 : after, 0};
     }
 
-    // Why a call would fail before any fault is considered, or kOk.
-    int32_t refusal(int32_t channel, int32_t target, const uint8_t *buffer, int32_t count, bool isRead) const
+    // Why a register access would fail before any fault is considered, or OSTREL_OK.
+    int32_t refusal(int32_t reg) const
     {
-        if (!open || !present)
-            return kNotOpen;
-        if (!buffer || count != 1)
-            return kBadArgument;
-        if (channel == kChannelLines && !isRead)
-            return Chip::isLine(target) ? kOk : kBadRegister;
-        if (channel != kChannelChip)
-            return kBadChannel;
-        if (!Chip::isRegister(target))
-            return kBadRegister;
+        if (!Chip::isRegister(reg))
+            return OSTREL_BAD_REGISTER;
         // The control lines are the board's own; only the chip's bus has an address to miss.
-        if (interface == kInterfaceIic && address != iicAddress)
-            return kNoAcknowledge;
-        return kOk;
+        if (interface == OSTREL_INTERFACE_IIC && address != iicAddress)
+            return OSTREL_NO_ACKNOWLEDGE;
+        return OSTREL_OK;
     }
 
     // An injected fault turns a call that would succeed into a failure, once the
@@ -124,51 +77,108 @@ struct Board {
     int32_t injected(int kind)
     {
         Fault &fault = faults[kind];
-        if (fault.code == kOk)
-            return kOk;
+        if (fault.code == OSTREL_OK)
+            return OSTREL_OK;
         if (fault.successes < fault.after) {
             ++fault.successes;
-            return kOk;
+            return OSTREL_OK;
         }
         return fault.code;
     }
 };
 
-// What the environment said when the library was loaded; it outlives ostrel_sim_reset.
-class Environment {
+class SimulatedBoard final : public ostrel::Backend {
 public:
-    explicit Environment(Board &board);
-    ~Environment()
-    {
-        if (trace_)
-            std::fclose(trace_);
-    }
-    Environment(const Environment &) = delete;
-    Environment &operator=(const Environment &) = delete;
+    // The environment is read once, when the library is loaded; ostrel_sim_reset does not read it again.
+    SimulatedBoard();
 
-    void trace(const std::string &line)
+    Board board;
+
+    const char *name() const override { return "SIM"; }
+
+    int32_t open(int32_t port, const OstrelConnectionSettings &settings) override
     {
-        if (!trace_)
-            return;
-        std::fputs(line.c_str(), trace_);
-        std::fputc('\n', trace_);
-        std::fflush(trace_);
+        (void)port;
+        // Only IIC and SPI reach the chip; any other interface code finds no board.
+        const int32_t interface = settings.interfaceCode;
+        const bool known = interface == OSTREL_INTERFACE_IIC || interface == OSTREL_INTERFACE_SPI;
+        const int32_t result = board.present && known ? board.port : 0;
+        // A session starts from the state file as last saved; an _init on an open board goes
+        // on with its session, and one that finds no board ends it.
+        if (!statePath_.empty()) {
+            if (board.open && result == 0)
+                saveState();
+            else if (!board.open && result != 0)
+                loadState();
+        }
+        board.open = result != 0;
+        board.interface = interface;
+        board.address = settings.deviceAddress;
+        return result;
     }
 
-    void saveState(const Chip &chip) const
+    void close() override
     {
-        if (!statePath_.empty())
-            ostrel::saveState(statePath_, chip);
+        if (board.open && !statePath_.empty())
+            saveState();
+        board.open = false;
+    }
+
+    int32_t readRegister(int32_t reg, uint8_t &value) override
+    {
+        int32_t code = board.refusal(reg);
+        if (code == OSTREL_OK)
+            code = board.injected(OSTREL_SIM_FAULT_READ);
+        if (code == OSTREL_OK)
+            value = board.chip.read(reg);
+        return code;
+    }
+
+    int32_t writeRegister(int32_t reg, uint8_t value) override
+    {
+        int32_t code = board.refusal(reg);
+        if (code == OSTREL_OK)
+            code = board.injected(OSTREL_SIM_FAULT_WRITE);
+        if (code == OSTREL_OK)
+            board.chip.write(reg, value);
+        return code;
+    }
+
+    int32_t writeLine(int32_t line, uint8_t level) override
+    {
+        const int32_t code = board.injected(OSTREL_SIM_FAULT_PIN);
+        if (code == OSTREL_OK)
+            board.chip.driveLine(line, level);
+        return code;
+    }
+
+    int32_t version() override { return board.version; }
+
+    // Also false once the board is taken away (ostrel_sim_set_present) or reset while open.
+    bool connected() const override { return board.open && board.present; }
+
+    void traced(const std::string &line) override
+    {
+        if (board.logEnabled) {
+            board.log += line;
+            board.log += '\n';
+        }
     }
 
 private:
     static std::optional<long long> integerSetting(const char *name);
 
-    std::FILE *trace_ = nullptr;
+    void loadState()
+    {
+        ostrel::loadState(statePath_, board.chip);
+        board.loaded = ostrel::storedRegisters(board.chip);
+    }
+    void saveState() const { ostrel::saveState(statePath_, board.chip, board.loaded); }
+
     std::string statePath_;
 };
 
-std::optional<long long> Environment::integerSetting(const char *name)
+std::optional<long long> SimulatedBoard::integerSetting(const char *name)
 {
     const char *text = std::getenv(name);
     if (!text || !*text)
@@ -181,7 +191,7 @@ std::optional<long long> Environment::integerSetting(const char *name)
     return value;
 }
 
-Environment::Environment(Board &board)
+SimulatedBoard::SimulatedBoard()
 {
     if (const char *setting = std::getenv("OSTREL_SIM_BOARD"); setting && *setting) {
         if (std::strcmp(setting, "absent") == 0)
@@ -197,169 +207,92 @@ Environment::Environment(Board &board)
         for (const ostrel::FaultSetting &fault : ostrel::parseFaults(faults))
             board.setFault(fault.kind, fault.after, fault.code);
     }
-    if (const char *path = std::getenv("OSTREL_SIM_TRACE"); path && *path) {
-        trace_ = std::fopen(path, "a");
-        if (!trace_)
-            ostrel::warn("OSTREL_SIM_TRACE: cannot open %s: %s", path, std::strerror(errno));
-    }
-    if (const char *path = std::getenv("OSTREL_SIM_STATE"); path && *path) {
+    if (const char *path = std::getenv("OSTREL_SIM_STATE"); path && *path)
         statePath_ = path;
-        ostrel::loadState(statePath_, board.chip);
-    }
 }
 
-// Both are constructed when the library is loaded, in this order, which is when the
-// environment is read.
-Board board;
-Environment environment(board);
-
-void record(const std::string &line)
+// Constructed on first use: the shim asks for it while the library is being loaded.
+SimulatedBoard &simulated()
 {
-    environment.trace(line);
-    if (board.logEnabled) {
-        board.log += line;
-        board.log += '\n';
-    }
+    static SimulatedBoard instance;
+    return instance;
+}
+
+Board &board()
+{
+    return simulated().board;
 }
 
 } // namespace
 
-OSTREL_EXPORT int32_t _init(int32_t port, void *settings)
+ostrel::Backend &ostrel::backend()
 {
-    if (!settings) {
-        record(formatted("_init(port=%d, settings=null) = 0", port));
-        return 0;
-    }
-    const int32_t interface = littleEndian32(settings, 0);
-    const int32_t address = littleEndian32(settings, 4);
-    const int32_t word56 = littleEndian32(settings, 56);
-    // Only IIC and SPI reach the chip; any other interface code finds no board.
-    const bool known = interface == kInterfaceIic || interface == kInterfaceSpi;
-    const int32_t result = board.present && known ? board.port : 0;
-    board.open = result != 0;
-    board.interface = interface;
-    board.address = address;
-    record(formatted("_init(port=%d, interface=%d, address=0x%02X, word56=%d) = %d", port, interface,
-                           uint32_t(address), word56, result));
-    return result;
+    return simulated();
 }
-
-OSTREL_EXPORT int32_t _close()
-{
-    if (board.open)
-        environment.saveState(board.chip);
-    board.open = false;
-    record("_close() = 0");
-    return 0;
-}
-
-OSTREL_EXPORT int32_t _readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count)
-{
-    int32_t code = board.refusal(channel, reg, buffer, count, true);
-    if (code == kOk)
-        code = board.injected(OSTREL_SIM_FAULT_READ);
-    const bool hasByte = buffer && count >= 1;
-    if (hasByte)
-        buffer[0] = code == kOk ? board.chip.read(reg) : 0;
-    const std::string value = hasByte ? formatted("0x%02X", buffer[0]) : std::string("none");
-    record(formatted("_readData(channel=%d, reg=0x%02X%s) = %s value=%s", channel, uint32_t(reg),
-                           countText(count).c_str(), resultText(code).c_str(), value.c_str()));
-    return code;
-}
-
-OSTREL_EXPORT int32_t _writeData(int32_t channel, int32_t regOrPin, uint8_t *buffer, int32_t count)
-{
-    const bool lines = channel == kChannelLines;
-    int32_t code = board.refusal(channel, regOrPin, buffer, count, false);
-    if (code == kOk)
-        code = board.injected(lines ? OSTREL_SIM_FAULT_PIN : OSTREL_SIM_FAULT_WRITE);
-    if (code == kOk) {
-        if (lines)
-            board.chip.driveLine(regOrPin, buffer[0]);
-        else
-            board.chip.write(regOrPin, buffer[0]);
-    }
-    const bool hasByte = buffer && count >= 1;
-    const std::string value = !hasByte ? std::string("none")
-                              : lines  ? formatted("%d", buffer[0])
-                                       : formatted("0x%02X", buffer[0]);
-    const std::string target = lines ? formatted("pin=%d", regOrPin) : formatted("reg=0x%02X", uint32_t(regOrPin));
-    record(formatted("_writeData(channel=%d, %s, value=%s%s) = %s", channel, target.c_str(), value.c_str(),
-                           countText(count).c_str(), resultText(code).c_str()));
-    return code;
-}
-
-#ifndef OSTREL_SIM_NO_GETVER
-OSTREL_EXPORT int32_t _getVer()
-{
-    record(formatted("_getVer() = 0x%04X", uint32_t(board.version)));
-    return board.version;
-}
-#endif
 
 OSTREL_EXPORT void ostrel_sim_reset(void)
 {
-    board = Board();
+    board() = Board();
 }
 
 OSTREL_EXPORT void ostrel_sim_set_present(int present)
 {
-    board.present = present != 0;
+    board().present = present != 0;
 }
 
 OSTREL_EXPORT void ostrel_sim_set_port(int port)
 {
-    board.port = port;
+    board().port = port;
 }
 
 OSTREL_EXPORT void ostrel_sim_set_iic_address(int address)
 {
-    board.iicAddress = address;
+    board().iicAddress = address;
 }
 
 OSTREL_EXPORT void ostrel_sim_set_version(int version)
 {
-    board.version = version;
+    board().version = version;
 }
 
 OSTREL_EXPORT void ostrel_sim_set_fault(int kind, int after, int code)
 {
-    board.setFault(kind, after, code);
+    board().setFault(kind, after, code);
 }
 
 OSTREL_EXPORT int ostrel_sim_register(int reg)
 {
-    return Chip::isRegister(reg) ? board.chip.read(reg) : -1;
+    return Chip::isRegister(reg) ? board().chip.read(reg) : -1;
 }
 
 OSTREL_EXPORT void ostrel_sim_poke(int reg, int value)
 {
     if (Chip::isRegister(reg))
-        board.chip.poke(reg, uint8_t(value));
+        board().chip.poke(reg, uint8_t(value));
 }
 
 OSTREL_EXPORT int ostrel_sim_line(int pin)
 {
-    return Chip::isLine(pin) ? board.chip.line(pin) : -1;
+    return Chip::isLine(pin) ? board().chip.line(pin) : -1;
 }
 
 // The text stays valid until the next call into the library.
 OSTREL_EXPORT const char *ostrel_sim_log(void)
 {
-    return board.log.c_str();
+    return board().log.c_str();
 }
 
 OSTREL_EXPORT void ostrel_sim_clear_log(void)
 {
-    board.log.clear();
+    board().log.clear();
 }
 
 OSTREL_EXPORT void ostrel_sim_set_log_enabled(int enabled)
 {
-    board.logEnabled = enabled != 0;
+    board().logEnabled = enabled != 0;
 }
 
 OSTREL_EXPORT int ostrel_sim_is_open(void)
 {
-    return board.open ? 1 : 0;
+    return board().open ? 1 : 0;
 }

@@ -43,7 +43,11 @@ public:
     virtual void traced(const std::string &line) { (void)line; }
 };
 
-// Defined once by each board library; the shim calls it on every entry.
+// Defined once by each board library; the shim calls it on every entry, and once when the
+// library is loaded (to name the trace file), so it must not depend on other globals.
 Backend &backend();
+
+// One line on stderr, prefixed with "libOstrel: ", for what a library reports on its own.
+void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 } // namespace ostrel

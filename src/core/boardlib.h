@@ -2,40 +2,33 @@
 #include <QLibrary>
 #include <QString>
 
-#include <cstddef>
+#include "ostrel_abi.h"
+
 #include <cstdint>
 #include <functional>
 
 namespace evm {
 
-// The record handed to _init, little-endian, 64 bytes.
-struct ConnectionSettings {
-    int32_t interfaceCode = 0; // 1 IIC, 3 SPI
-    int32_t deviceAddress = 0; // IIC 0x44..0x47, SPI 0
-    uint8_t unused1[48] = {};
-    int32_t word56 = 0; // 3, set once at start-up; its meaning is the library's
-    uint8_t unused2[4] = {};
+// The record handed to _init, zeroed whenever one is made, as every caller expects.
+struct ConnectionSettings : OstrelConnectionSettings {
+    ConnectionSettings() : OstrelConnectionSettings{} {}
 };
-static_assert(sizeof(ConnectionSettings) == 64);
-static_assert(offsetof(ConnectionSettings, interfaceCode) == 0);
-static_assert(offsetof(ConnectionSettings, deviceAddress) == 4);
-static_assert(offsetof(ConnectionSettings, word56) == 56);
+static_assert(sizeof(ConnectionSettings) == sizeof(OstrelConnectionSettings));
 
-constexpr int ChipChannel = 0;
-constexpr int PinChannel = 7;
-constexpr int TransferBufferSize = 10;
+constexpr int ChipChannel = OSTREL_CHANNEL_CHIP;
+constexpr int PinChannel = OSTREL_CHANNEL_LINES;
+constexpr int TransferBufferSize = OSTREL_TRANSFER_BUFFER_SIZE;
 
-// The board-access library, loaded at run time. Its five entries use the C
-// calling convention with 32-bit arguments and a 32-bit result.
+// The board-access library, loaded at run time (its interface: ostrel_abi.h).
 class BoardLibrary
 {
 public:
     enum class LoadStatus { Loaded, CannotLoad, InvalidLibrary };
 
-    using InitFn = int32_t (*)(int32_t port, ConnectionSettings *settings);
-    using CloseFn = int32_t (*)();
-    using DataFn = int32_t (*)(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
-    using VersionFn = int32_t (*)();
+    using InitFn = OstrelInitFn;
+    using CloseFn = OstrelCloseFn;
+    using DataFn = OstrelDataFn;
+    using VersionFn = OstrelVersionFn;
 
     BoardLibrary() = default;
     BoardLibrary(const BoardLibrary &) = delete;

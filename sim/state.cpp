@@ -1,0 +1,304 @@
+#include "state.h"
+
+#include "environment.h"
+#include "ostrel_shim.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <thread>
+
+namespace ostrel {
+
+namespace {
+
+// Another run holds the lock for the time of one read or write; one that holds it far longer
+// is stuck, and is not waited for.
+constexpr auto kLockPatience = std::chrono::seconds(10);
+constexpr auto kLockPoll = std::chrono::milliseconds(2);
+
+std::string folderOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// The file a path finally names, through any chain of symbolic links, whether or not it exists.
+std::string resolvedPath(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length < 0 || length == ssize_t(sizeof target))
+            break;
+        const std::string link(target, size_t(length));
+        path = link.front() == '/' ? link : folderOf(path) + '/' + link;
+    }
+    return path;
+}
+
+// flock on "<file>.lock", released when the object goes. Without a lock file (a folder that
+// cannot be written) nothing is serialised; the save then reports why it fails.
+class FileLock {
+public:
+    explicit FileLock(const std::string &file)
+    {
+        const std::string path = file + ".lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd_ < 0)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > deadline) {
+                warn("OSTREL_SIM_STATE: cannot lock %s: %s; going on without it", path.c_str(),
+                     errno == EWOULDBLOCK ? "held too long by another process" : std::strerror(errno));
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+            std::this_thread::sleep_for(kLockPoll);
+        }
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+enum class ReadResult { Ok, Missing, Failed };
+
+// Only a regular file is read: a FIFO or a device holds no snapshot, and opening one must not block.
+ReadResult readText(const std::string &path, std::string &text)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const bool regular = S_ISREG(status.st_mode);
+        ::close(fd);
+        return regular ? ReadResult::Failed : ReadResult::Missing;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return got == 0 ? ReadResult::Ok : ReadResult::Failed;
+        }
+        text.append(buffer, size_t(got));
+    }
+}
+
+bool blank(std::string_view line)
+{
+    return line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// A snapshot is read whole before anything is restored, so a bad line cannot leave the chip
+// half loaded. Registers it does not name keep their power-on values.
+std::optional<Registers> parseSnapshot(std::string_view text, int &badLine)
+{
+    Chip chip;
+    badLine = 0;
+    while (!text.empty()) {
+        ++badLine;
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (blank(line))
+            continue;
+        const auto comma = line.find(',');
+        if (comma == std::string_view::npos)
+            return std::nullopt;
+        const auto reg = parseInteger(line.substr(0, comma));
+        const auto value = parseInteger(line.substr(comma + 1));
+        if (!reg || !Chip::isRegister(int(*reg)) || !value || *value < 0 || *value > 0xFF)
+            return std::nullopt;
+        chip.restore(int(*reg), uint8_t(*value));
+    }
+    return storedRegisters(chip);
+}
+
+// The registers the file holds, or nothing when it has none to give; report says why on stderr.
+std::optional<Registers> readState(const std::string &file, const std::string &shownPath, bool report)
+{
+    std::string text;
+    switch (readText(file, text)) {
+    case ReadResult::Ok:
+        break;
+    case ReadResult::Missing:
+        return std::nullopt;
+    case ReadResult::Failed:
+        if (report)
+            warn("OSTREL_SIM_STATE: cannot read %s: %s; starting from power-on values", shownPath.c_str(),
+                 std::strerror(errno));
+        return std::nullopt;
+    }
+    int badLine = 0;
+    const auto values = parseSnapshot(text, badLine);
+    if (!values && report)
+        warn("OSTREL_SIM_STATE: %s line %d is not a register line such as \"0x47, 0xFF\"; "
+             "ignoring the file and starting from power-on values", shownPath.c_str(), badLine);
+    return values;
+}
+
+std::string snapshotText(const Registers &values)
+{
+    std::string text;
+    for (int reg = Chip::kFirstRegister; reg <= Chip::kLastRegister; ++reg) {
+        char line[16];
+        std::snprintf(line, sizeof line, "0x%02X, 0x%02X\r\n", reg, values[size_t(reg - Chip::kFirstRegister)]);
+        text += line;
+    }
+    return text;
+}
+
+// 0, or the errno of the failure.
+int writeAll(int fd, const std::string &data)
+{
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t wrote = ::write(fd, data.data() + done, data.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return wrote < 0 ? errno : EIO;
+        done += size_t(wrote);
+    }
+    return 0;
+}
+
+// A device, a FIFO, or a writable file in a folder that cannot take a new one: written in place.
+int writeInPlace(const std::string &file, const std::string &data, bool truncate)
+{
+    const int fd = ::open(file.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    if (fd < 0)
+        return errno;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    int error = writeAll(fd, data);
+    if (!error && truncate && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    return error;
+}
+
+// Written beside the file and renamed over it, so no reader ever sees it cut short.
+int replaceFile(const std::string &file, const std::string &data)
+{
+    struct stat status {};
+    const bool exists = ::stat(file.c_str(), &status) == 0;
+    if (exists && !S_ISREG(status.st_mode))
+        return writeInPlace(file, data, false);
+
+    const auto slash = file.rfind('/');
+    const std::string folder = folderOf(file);
+    const std::string prefix = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = prefix + "." + base + "." + std::to_string(::getpid()) + "." + std::to_string(attempt) + ".tmp";
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        const int error = errno;
+        if (exists && (error == EACCES || error == EPERM || error == EROFS) && ::access(file.c_str(), W_OK) == 0)
+            return writeInPlace(file, data, true);
+        return error;
+    }
+    if (exists) {
+        // Owner and group only where the process may set them; the mode after, as chown may clear it.
+        if (::fchown(fd, status.st_uid, status.st_gid) != 0) {
+        }
+        ::fchmod(fd, status.st_mode & 07777);
+    }
+    int error = writeAll(fd, data);
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) {
+        error = errno;
+        // Another user's file in a sticky folder such as /tmp cannot be renamed over, but may be writable.
+        if (exists && (error == EACCES || error == EPERM) && ::access(file.c_str(), W_OK) == 0) {
+            ::unlink(temporary.c_str());
+            return writeInPlace(file, data, true);
+        }
+    }
+    if (error) {
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
+}
+
+} // namespace
+
+Registers storedRegisters(const Chip &chip)
+{
+    Registers values{};
+    for (int reg = Chip::kFirstRegister; reg <= Chip::kLastRegister; ++reg)
+        values[size_t(reg - Chip::kFirstRegister)] = chip.stored(reg);
+    return values;
+}
+
+void loadState(const std::string &path, Chip &chip)
+{
+    const std::string file = resolvedPath(path);
+    std::optional<Registers> values;
+    {
+        FileLock lock(file);
+        values = readState(file, path, true);
+    }
+    chip.resetRegisters();
+    if (values) {
+        for (int reg = Chip::kFirstRegister; reg <= Chip::kLastRegister; ++reg)
+            chip.poke(reg, (*values)[size_t(reg - Chip::kFirstRegister)]);
+    }
+}
+
+void saveState(const std::string &path, const Chip &chip, const Registers &loaded)
+{
+    const std::string file = resolvedPath(path);
+    FileLock lock(file);
+    Registers saved = readState(file, path, false).value_or(loaded);
+    const Registers now = storedRegisters(chip);
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (now[i] != loaded[i])
+            saved[i] = now[i];
+    }
+    if (const int error = replaceFile(file, snapshotText(saved)))
+        warn("OSTREL_SIM_STATE: cannot write %s: %s", path.c_str(), std::strerror(error));
+}
+
+} // namespace ostrel
