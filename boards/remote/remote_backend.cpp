@@ -6,7 +6,6 @@
 #include "link.h"
 #include "ostrel_shim.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -136,8 +135,7 @@ private:
 
     void warn(const std::string &why) const
     {
-        std::fprintf(stderr, "libOstrelRemote: %s: %s\n", server_.empty() ? serverAddress().c_str() : server_.c_str(),
-                     why.c_str());
+        ostrel::warn("remote board at %s: %s", server_.empty() ? serverAddress().c_str() : server_.c_str(), why.c_str());
     }
 
     ostrel::Link link_;

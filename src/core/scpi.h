@@ -3,6 +3,10 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "ostrel_abi.h"
+
+#include <cerrno>
+
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -49,7 +53,7 @@ const char *errorText(int code);
 
 // What a read-only server answers to BOARD:WRITE?, so that the remote board library gets an
 // answer instead of a silence: the shared system-error code plus EACCES.
-constexpr int32_t ReadOnlyWriteCode = 0x0200 + 13;
+constexpr int32_t ReadOnlyWriteCode = OSTREL_SYSTEM_ERROR + EACCES;
 
 struct Options {
     bool readOnly = false;        // refuse every command that writes the chip or a line (-203)

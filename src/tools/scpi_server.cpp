@@ -21,7 +21,6 @@ namespace ctl {
 
 namespace {
 
-constexpr int32_t kNotOpen = 0x0102;            // the libraries' "board not open"
 constexpr qsizetype kMaxLine = 64 * 1024;       // longer lines are refused whole
 constexpr qsizetype kChunk = 16 * 1024;         // read from a socket at a time
 constexpr qint64 kReadBuffer = 256 * 1024;      // what Qt keeps unread per client before TCP pushes back
@@ -57,7 +56,7 @@ public:
     {
         uint8_t buffer[evm::TransferBufferSize] = {};
         if (m_port == 0)
-            return kNotOpen;
+            return OSTREL_NOT_OPEN;
         const int32_t code = m_session.library().readData(channel, reg, buffer, 1);
         value = buffer[0];
         return code;
@@ -68,7 +67,7 @@ public:
         uint8_t buffer[evm::TransferBufferSize] = {};
         buffer[0] = value;
         if (m_port == 0)
-            return kNotOpen;
+            return OSTREL_NOT_OPEN;
         return m_session.library().writeData(channel, regOrLine, buffer, 1);
     }
 

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int32_t kNotOpen = 0x0102;
+constexpr int32_t kNotOpen = OSTREL_NOT_OPEN;
 
 // evm5170ctl serve on a free loopback port, killed when it goes out of scope.
 class Server
