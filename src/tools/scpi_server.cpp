@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QList>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -102,6 +103,10 @@ public:
 private:
     void process()
     {
+        // The flush below reports bytesWritten at once, which calls here again.
+        if (m_busy)
+            return;
+        const QScopedValueRollback busy(m_busy, true);
         for (int n = 0; n < kLinesPerTurn; ++n) {
             if (!m_gone && m_socket->bytesToWrite() > kBacklog)
                 return; // a client that does not read its answers waits for bytesWritten
@@ -109,8 +114,10 @@ private:
             if (!line)
                 return;
             const std::optional<QByteArray> reply = m_session.execute(*line);
-            if (reply && !m_gone)
+            if (reply && !m_gone) {
                 m_socket->write(*reply + '\n');
+                m_socket->flush(); // now, not one event-loop turn later
+            }
         }
         if (!m_scheduled) {
             m_scheduled = true;
@@ -168,6 +175,7 @@ private:
     bool m_discarding = false; // the rest of a refused line, up to its end
     bool m_gone = false;
     bool m_scheduled = false;
+    bool m_busy = false;
 };
 
 int g_signalPipe[2] = {-1, -1};
