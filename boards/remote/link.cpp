@@ -86,7 +86,7 @@ bool Link::connectTo(const std::string &address, int connectMs)
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
     if (const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-        why_ = std::string("cannot resolve ") + address + ": " + ::gai_strerror(rc);
+        why_ = std::string("cannot resolve the host: ") + ::gai_strerror(rc);
         return false;
     }
     const long long deadline = nowMs() + connectMs;
@@ -121,7 +121,7 @@ bool Link::connectTo(const std::string &address, int connectMs)
     }
     ::freeaddrinfo(found);
     if (fd_ < 0)
-        why_ = "cannot connect to " + address + ": " + why_;
+        why_ = "cannot connect: " + why_;
     return fd_ >= 0;
 }
 
