@@ -51,7 +51,7 @@ test-sanitize: deps
 # the build directory; the seeds stay as they are. A crash leaves its input beside them.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_inttext fuzz_script fuzz_dbtext fuzz_settings
+FUZZ_TARGETS := fuzz_inttext fuzz_script fuzz_dbtext fuzz_settings fuzz_scpi
 fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEVM_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(LAUNCHER) >/dev/null

@@ -51,6 +51,17 @@ struct Floors {
 Floors measureFloors();
 BenchRows floorRows(const Floors &floors);
 
+// One start-up of the program as a whole process, with EVM_QUIT_AFTER_SHOW in env.
+struct StartupRun {
+    double shown = -1; // from the start of the process to its "shown" line
+    double ended = -1; // to its end, teardown included
+};
+class QProcessEnvironment;
+class QTemporaryDir;
+// Offscreen, against the simulated board, no settings file (SPI), no simulator settings.
+QProcessEnvironment startupEnvironment(const QTemporaryDir &dir);
+StartupRun runStartupOnce(const QString &program, const QProcessEnvironment &env, const QString &workDir);
+
 // The benchmarks, each in its own file.
 BenchRows benchStartup(const QString &programPath, const QString &baselinePath, int runs);
 // WriteRegister with history on and off, RefreshControls, a track bar drag, saving the history.
@@ -58,5 +69,9 @@ BenchRows benchWrites(const Floors &floors);
 BenchRows benchScript(const QString &selfPath, int runs);
 // A register read through the Linux board library against the bare libi2c call (a child process).
 BenchRows benchLinuxBoard(const QString &childPath);
+// The instrument server and the remote board library.
+BenchRows benchServe(const QString &selfPath, const QString &ctlPath, const QString &programPath, int runs);
+// The child side of benchServe's baseline: a bare TCP echo server.
+int runEchoChild();
 // The child side of benchScript: runs the script file with the progress window and prints its figures.
 int runScriptChild(const QString &path);

@@ -60,11 +60,13 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() == 3 && args[1] == QStringLiteral("--script-child"))
         return runScriptChild(args[2]);
+    if (args.size() == 2 && args[1] == QStringLiteral("--echo-child"))
+        return runEchoChild();
 
     const QString dir = QCoreApplication::applicationDirPath();
     const int runs = qEnvironmentVariableIsSet("EVM_BENCH_RUNS") ? qEnvironmentVariableIntValue("EVM_BENCH_RUNS") : 30;
 
-    // --only startup|writes|script|linux runs one group, for a profiler.
+    // --only startup|writes|script|linux|serve runs one group, for a profiler.
     const QString only = args.size() == 3 && args[1] == QStringLiteral("--only") ? args[2] : QString();
     auto wanted = [&](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
 
@@ -78,6 +80,9 @@ int main(int argc, char *argv[])
         rows << benchScript(QCoreApplication::applicationFilePath(), 5);
     if (wanted("linux"))
         rows << benchLinuxBoard(QDir(dir).filePath(QStringLiteral("evm5170-bench-linux")));
+    if (wanted("serve"))
+        rows << benchServe(QCoreApplication::applicationFilePath(), QDir(dir).filePath(QStringLiteral("evm5170ctl")),
+                           QDir(dir).filePath(QStringLiteral("evm5170")), runs);
 
     std::printf("Machine: %s, %d threads, %s, Qt %s, offscreen\n", qPrintable(cpuName()), QThread::idealThreadCount(),
                 qPrintable(QSysInfo::prettyProductName()), qVersion());

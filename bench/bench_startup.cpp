@@ -10,9 +10,7 @@
 
 #include <cstdio>
 
-namespace {
-
-QProcessEnvironment runEnvironment(const QTemporaryDir &dir)
+QProcessEnvironment startupEnvironment(const QTemporaryDir &dir)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -26,19 +24,14 @@ QProcessEnvironment runEnvironment(const QTemporaryDir &dir)
     return env;
 }
 
-struct Run {
-    double shown = -1; // from the start of the process to its "shown" line
-    double ended = -1; // to its end, teardown included
-};
-
-Run runOnce(const QString &program, const QProcessEnvironment &env, const QString &workDir)
+StartupRun runStartupOnce(const QString &program, const QProcessEnvironment &env, const QString &workDir)
 {
     QProcess p;
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(workDir);
     p.setProgram(program);
     p.setStandardErrorFile(QProcess::nullDevice());
-    Run run;
+    StartupRun run;
     QElapsedTimer t;
     t.start();
     p.start();
@@ -53,12 +46,14 @@ Run runOnce(const QString &program, const QProcessEnvironment &env, const QStrin
     return run;
 }
 
+namespace {
+
 // One traced run: the measured program must really have connected and read the registers back.
 bool connects(const QString &program, QProcessEnvironment env, const QTemporaryDir &dir)
 {
     const QString trace = dir.filePath(QStringLiteral("trace.txt"));
     env.insert(QStringLiteral("OSTREL_SIM_TRACE"), trace);
-    runOnce(program, env, dir.path());
+    runStartupOnce(program, env, dir.path());
     QFile f(trace);
     if (!f.open(QIODevice::ReadOnly))
         return false;
@@ -73,16 +68,16 @@ bool connects(const QString &program, QProcessEnvironment env, const QTemporaryD
 BenchRows benchStartup(const QString &programPath, const QString &baselinePath, int runs)
 {
     QTemporaryDir dir;
-    const QProcessEnvironment env = runEnvironment(dir);
+    const QProcessEnvironment env = startupEnvironment(dir);
     const bool connected = connects(programPath, env, dir);
 
     QList<double> program, baseline, programEnd, baselineEnd;
     // One run of each first, unmeasured, so both find the libraries in the page cache.
-    runOnce(programPath, env, dir.path());
-    runOnce(baselinePath, env, dir.path());
+    runStartupOnce(programPath, env, dir.path());
+    runStartupOnce(baselinePath, env, dir.path());
     for (int i = 0; i < runs; ++i) {
-        const Run b = runOnce(baselinePath, env, dir.path());
-        const Run p = runOnce(programPath, env, dir.path());
+        const StartupRun b = runStartupOnce(baselinePath, env, dir.path());
+        const StartupRun p = runStartupOnce(programPath, env, dir.path());
         baseline << b.shown;
         baselineEnd << b.ended;
         program << p.shown;

@@ -28,6 +28,12 @@ const Option kOptions[] = {
      [](Invocation &i, const QString &) { i.settingsOnly = true; }},
     {"check", nullptr, "run", "only check the script; nothing reaches the board",
      [](Invocation &i, const QString &) { i.check = true; }},
+    {"listen", "HOST:PORT", "serve", "the address to listen on (default 127.0.0.1:5025)",
+     [](Invocation &i, const QString &v) { i.listen = v; }},
+    {"read-only", nullptr, "serve", "refuse every command that writes the chip or a line",
+     [](Invocation &i, const QString &) { i.readOnly = true; }},
+    {"max-clients", "N", "serve", "clients served at once; more are refused (default 8)",
+     [](Invocation &i, const QString &v) { i.maxClients = v; }},
 };
 
 const Option *findOption(QStringView name)

@@ -40,6 +40,9 @@ struct Invocation {
     bool fields = false;       // dump
     bool settingsOnly = false; // diff
     bool check = false;        // run
+    std::optional<QString> listen; // serve
+    bool readOnly = false;
+    std::optional<QString> maxClients;
 };
 
 // The invocation, or a one-line usage error.

@@ -3,8 +3,10 @@
 #include "board.h"
 #include "fielddiff.h"
 #include "fieldmath.h"
+#include "fieldset.h"
 #include "inttext.h"
 #include "registers.h"
+#include "scpi_server.h"
 #include "script.h"
 #include "settingsfile.h"
 #include "textfiles.h"
@@ -272,17 +274,13 @@ int setField(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
-    if (f.kind == evm::FieldKind::StatusFlag)
-        fail(QStringLiteral("%1 is a status flag of the chip and cannot be set").arg(QLatin1String(f.name)));
-    if (f.kind == evm::FieldKind::ResetTrigger)
-        fail(QStringLiteral("%1 is a reset trigger, not a setting; write register 0x40 to start a reset")
-                 .arg(QLatin1String(f.name)));
+    if (const QString refusal = evm::fieldSetRefusal(f); !refusal.isEmpty())
+        fail(refusal);
     const int32_t value = number(inv.arguments[1]);
     const int top = evm::fieldMask(f.width);
     if (value < 0 || value > top)
         fail(QStringLiteral("value %1 is outside 0..%2 for %3").arg(inv.arguments[1]).arg(top).arg(QLatin1String(f.name)));
-    const uint8_t base = evm::readModifyWriteBase(f.reg, board.read(f.reg));
-    board.write(f.reg, evm::mergeField(base, f.shift, f.width, value));
+    board.write(f.reg, evm::fieldSetByte(f, board.read(f.reg), value));
     return Success;
 }
 
@@ -401,6 +399,30 @@ int diff(Call &call)
     return Differ;
 }
 
+int serve(Call &call)
+{
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
+    const auto options = serveOptions(inv.listen, inv.readOnly, inv.maxClients);
+    if (const QString *error = std::get_if<QString>(&options))
+        fail(*error);
+    // Without a board the server still serves: BOARD:OPEN? tries again.
+    if (board.open() == BoardSession::Status::NoBoard)
+        printError(call.context.err,
+                   QStringLiteral("warning: %1; serving without a board").arg(board.opened().failureText()));
+    else
+        board.session();
+    QString error;
+    const int status = serveBoard(std::get<ServeOptions>(options), board.opened(), &error,
+                                  [&call](const QString &line) {
+                                      printLine(call, line);
+                                      flushed(call.context.out);
+                                  });
+    if (status != Success)
+        fail(error);
+    return status;
+}
+
 } // namespace
 
 // The commands: what the help and the parser know of each, and its handler.
@@ -442,6 +464,15 @@ constexpr Command kCommands[] = {
      "  0x46: 0x0A -> 0x2A  DEMP 0 -> 2\n"
      "A or B may be - for the registers as the chip holds them now. Exit status 0 when\n"
      "they agree, 1 when they differ, 2 on an error.", diff},
+    {"serve", "", 0, 0, "the board as a SCPI instrument on the network",
+     "Opens the board and serves it as a SCPI instrument over a raw TCP socket (port\n"
+     "5025, as VISA's TCPIP0::host::5025::SOCKET) until SIGINT or SIGTERM, then closes\n"
+     "it and exits 0. Prints \"listening on HOST:PORT\" first (with --listen HOST:0\n"
+     "the port the system chose). Commands, one line each, ';' between several:\n"
+     "  *IDN? *RST *CLS *OPC? *ESR? *STB?   REGister[:VALue][?] REG,VALUE\n"
+     "  REGister:ALL?   FIELD[?] NAME,VALUE   LINE LINE,LEVEL   SYSTem:ERRor?\n"
+     "There is no authentication: anyone who reaches the port drives the chip. Keep\n"
+     "the default loopback address and reach it through an SSH tunnel.", serve},
     {"help", "[COMMAND]", 0, 1, "this help, or the help of one command", "Prints the help of COMMAND, or the list of commands.", nullptr},
 };
 

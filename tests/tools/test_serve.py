@@ -1,0 +1,402 @@
+"""evm5170ctl serve driven by PyVISA's pure-Python backend over loopback, against the simulated
+board, whose trace shows what reached the board."""
+
+import os
+import signal
+import sys
+import threading
+import time
+import unittest
+
+import pyvisa
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from serve_support import Server, raw_connection, read_line  # noqa: E402
+
+POWER_ON = [0xC0, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00] + [0xFF] * 9 + [0x00] * 8 + [0xD7] * 7
+
+
+def write_trace(reg, value):
+    return f"_writeData(channel=0, reg=0x{reg:02X}, value=0x{value:02X}) = 0"
+
+
+class ServeTest(unittest.TestCase):
+    rm = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.rm = pyvisa.ResourceManager("@py")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.rm.close()
+
+    def start(self, *args, env=None):
+        server = Server(*args, env=env)
+        self.addCleanup(server.__exit__)
+        return server
+
+    def instrument(self, server):
+        inst = self.rm.open_resource(server.resource, read_termination="\n", write_termination="\n", timeout=10000)
+        self.addCleanup(inst.close)
+        return inst
+
+    def errors(self, inst):
+        """Every queued error, oldest first, up to "No error"."""
+        out = []
+        for _ in range(100):
+            e = inst.query("SYST:ERR?")
+            if e == '0,"No error"':
+                return out
+            out.append(e)
+        self.fail("the error queue never emptied")
+
+    def board_lines(self, server, since):
+        """The trace lines after the first `since`, those of the server's own start-up."""
+        return server.trace()[since:]
+
+    def test_identity_and_status(self):
+        server = self.start()
+        inst = self.instrument(server)
+        maker, model, serial, version = inst.query("*IDN?").split(",")
+        self.assertIn("CDX5170 EVM", model)
+        self.assertEqual(serial, "1")  # the board port
+        self.assertRegex(version, r"^\d+\.\d+\.\d+$")
+        self.assertTrue(maker)
+        self.assertEqual(inst.query("*OPC?"), "1")
+        self.assertEqual(inst.query("*TST?"), "0")
+        self.assertEqual(inst.query("SYST:VERS?"), "1999.0")
+        self.assertEqual(inst.query("*ESR?"), "0")
+        self.assertEqual(inst.query("*STB?"), "0")
+        inst.write("BOGUS")
+        inst.write("*OPC")
+        self.assertEqual(inst.query("*STB?"), "4")  # an error is queued
+        self.assertEqual(inst.query("*ESR?"), str(0x20 | 0x01))  # command error, operation complete
+        self.assertEqual(inst.query("*ESR?"), "0")  # read and cleared
+        inst.write("*ESE 32;REG? 0x30")
+        self.assertEqual(inst.query("*ESE?"), "32")
+        self.assertEqual(inst.query("*STB?"), "4")  # -222 is an execution error, not enabled
+        inst.write("NOPE")
+        self.assertEqual(inst.query("*STB?"), str(4 | 32))
+        inst.write("*SRE 32")
+        self.assertEqual(inst.query("*STB?"), str(4 | 32 | 64))
+        inst.write("*CLS")
+        self.assertEqual(inst.query("SYST:ERR:COUN?"), "0")
+        self.assertEqual(inst.query("*STB?"), "0")
+
+    def test_registers_and_numbers(self):
+        server = self.start()
+        start = len(server.trace())
+        inst = self.instrument(server)
+        self.assertEqual(inst.query("REG? 0x46"), str(POWER_ON[6]))
+        inst.write("REG 0x46,#H2A")
+        inst.write("register:value 71,0x05")
+        inst.write("Reg:Val #H48,#B1010")
+        inst.write("REGISTER #h49,#Q17")
+        self.assertEqual(inst.query("REG:VAL? 70"), "42")
+        self.assertEqual(inst.query("REGISTER? 0x47"), "5")
+        self.assertEqual(inst.query("reg? #H48"), "10")
+        self.assertEqual(inst.query("REG? 73"), "15")
+        values = [int(v) for v in inst.query("REG:ALL?").split(",")]
+        expected = list(POWER_ON)
+        expected[6], expected[7], expected[8], expected[9] = 42, 5, 10, 15
+        self.assertEqual(values, expected)
+        lines = self.board_lines(server, start)
+        self.assertEqual([l for l in lines if l.startswith("_writeData")],
+                         [write_trace(0x46, 0x2A), write_trace(0x47, 5), write_trace(0x48, 10), write_trace(0x49, 15)])
+        self.assertEqual(sum(l.startswith("_readData") for l in lines), 5 + 31)
+        # Out of range, not a number, a long form that is not one: nothing reaches the board.
+        for command in ("REG 0x3F,1", "REG 0x5F,1", "REG 0x46,256", "REG 0x46,-1", "REG 0x46,99999999999"):
+            inst.write(command)
+        inst.write("REG 0x46,ten")
+        inst.write("REGI 0x46,1")
+        inst.write("REG:VALUE 0x46")
+        inst.write("REG 0x46,1,2")
+        self.assertEqual([e.split(",")[0] for e in self.errors(inst)],
+                         ["-222"] * 5 + ["-102", "-113", "-109", "-108"])
+        self.assertFalse([l for l in self.board_lines(server, start) if l.startswith("_writeData")][4:])
+
+    def test_fields_as_the_tool_sets_them(self):
+        server = self.start()
+        inst = self.instrument(server)
+        start = len(server.trace())
+        inst.write("FIELD DEMP,2")
+        self.assertEqual(inst.query("FIELD? demp"), "2")
+        self.assertEqual(self.board_lines(server, start)[:2],
+                         ["_readData(channel=0, reg=0x46) = 0 value=0x00", write_trace(0x46, 0x20)])
+        # A field of 0x40 never starts a reset: MRST and SRST are written as 1.
+        self.assertEqual(inst.query("FIELD SRDA,2;*OPC?"), "1")
+        self.assertIn(write_trace(0x40, 0xC2), server.trace())
+        self.assertEqual(inst.query("FIELD? ZERO1"), "1")  # flags can be read
+        start = len(server.trace())
+        inst.write("FIELD ZERO1,0")
+        inst.write("FIELD MRST,0")
+        inst.write("FIELD DEMP,4")
+        inst.write("FIELD NOSUCH,1")
+        errors = self.errors(inst)
+        self.assertEqual(errors[0], '-224,"Illegal parameter value;ZERO1 is a status flag of the chip and cannot be set"')
+        self.assertTrue(errors[1].startswith('-224,"Illegal parameter value;MRST is a reset trigger'), errors[1])
+        self.assertTrue(errors[2].startswith("-222,"), errors[2])
+        self.assertTrue(errors[3].startswith('-224,"Illegal parameter value;unknown field'), errors[3])
+        self.assertFalse([l for l in self.board_lines(server, start) if l.startswith("_writeData")])
+
+    def test_lines_and_reset(self):
+        server = self.start()
+        inst = self.instrument(server)
+        inst.write("LINE 53,1;LINE 0,0")
+        inst.write("LINE 64,1")
+        inst.write("LINE 4,256")
+        self.assertEqual([e.split(",")[0] for e in self.errors(inst)], ["-222", "-222"])
+        trace = server.trace()
+        self.assertIn("_writeData(channel=7, pin=53, value=1) = 0", trace)
+        self.assertIn("_writeData(channel=7, pin=0, value=0) = 0", trace)
+        self.assertEqual(sum("channel=7" in l for l in trace), 2)
+
+        self.assertEqual(inst.query("REG 0x46,0x2A;REG 0x40,0xC1;*OPC?"), "1")
+        start = len(server.trace())
+        self.assertEqual(inst.query("*RST;*OPC?"), "1")
+        self.assertEqual(self.board_lines(server, start)[:2],
+                         ["_readData(channel=0, reg=0x40) = 0 value=0xC1", write_trace(0x40, 0x41)])
+        self.assertEqual([int(v) for v in inst.query("REG:ALL?").split(",")], POWER_ON)
+
+    def test_board_failures_are_hardware_errors(self):
+        server = self.start(env={"OSTREL_SIM_FAIL": "write=0x0101,pin=0x0105,read@1=0x0103"})
+        inst = self.instrument(server)
+        self.assertEqual(inst.query("REG? 0x41"), "0")
+        inst.write("REG 0x46,1")
+        inst.write("LINE 53,1")
+        inst.write("REG? 0x46;*OPC?")  # the failed query answers nothing; the rest of the line runs
+        self.assertEqual(inst.read(), "1")
+        self.assertEqual(self.errors(inst), ['-240,"Hardware error;WRERR0101"', '-240,"Hardware error;SPERR0105"',
+                                             '-240,"Hardware error;RDERR0103"'])
+
+    def test_error_queue(self):
+        server = self.start()
+        inst = self.instrument(server)
+        self.assertEqual(inst.query("SYST:ERR?"), '0,"No error"')
+        inst.write("FOO")
+        inst.write("REG?")
+        inst.write("*IDN? 1")
+        inst.write("REG 0x46,1 2")
+        inst.write("*RST?")
+        self.assertEqual(inst.query("SYST:ERR:COUNT?"), "5")
+        self.assertEqual(inst.query("SYSTEM:ERROR:NEXT?"), "-113,\"Undefined header;'FOO'\"")
+        self.assertEqual(inst.query("syst:err?").split(",")[0], "-109")
+        self.assertEqual(inst.query("SYST:ERR?").split(",")[0], "-108")
+        self.assertEqual(inst.query("SYST:ERR?").split(",")[0], "-102")
+        self.assertEqual(inst.query("SYST:ERR?").split(",")[0], "-113")
+        self.assertEqual(inst.query("SYST:ERR?"), '0,"No error"')
+        # More errors than the queue holds: the first 31 in order, then "Queue overflow".
+        for i in range(40):
+            inst.write(f"REG 0x46,{300 + i}")
+        errors = self.errors(inst)
+        self.assertEqual(len(errors), 32)
+        self.assertEqual([e.split(",")[0] for e in errors[:31]], ["-222"] * 31)
+        self.assertIn("'300'", errors[0])
+        self.assertIn("'330'", errors[30])
+        self.assertEqual(errors[31], '-350,"Queue overflow"')
+        # Every client has its own queue.
+        other = self.instrument(server)
+        inst.write("FOO")
+        self.assertEqual(other.query("SYST:ERR?"), '0,"No error"')
+        self.assertEqual(inst.query("SYST:ERR?").split(",")[0], "-113")
+
+    def test_compound_lines(self):
+        server = self.start()
+        inst = self.instrument(server)
+        self.assertEqual(inst.query("REG 0x46,10;REG? 0x46;:REG:ALL?;*OPC?"), "10;" + ",".join(
+            str(v) for v in POWER_ON[:6] + [10] + POWER_ON[7:]) + ";1")
+        # SCPI's path rule: after REG:VAL, VAL? is REG:VAL?; a header that does not fit is taken from the root.
+        self.assertEqual(inst.query("REG:VAL 0x47,5;VAL? 0x47;ALL?;REG? 0x47"),
+                         "5;" + ",".join(str(v) for v in POWER_ON[:6] + [10, 5] + POWER_ON[8:]) + ";5")
+        self.assertEqual(inst.query("SYST:ERR?;ERR?;*IDN?").split(";")[:2],
+                         ['0,"No error"', '0,"No error"'])
+        # A command error ends the line there; an execution error does not.
+        start = len(server.trace())
+        inst.write("REG 0x48,1;BOGUS;REG 0x49,1")
+        inst.write("REG 0x4A,1;REG 0x4B,999;REG 0x4C,1")
+        self.assertEqual(inst.query("*OPC?"), "1")
+        writes = [l for l in self.board_lines(server, start) if l.startswith("_writeData")]
+        self.assertEqual(writes, [write_trace(0x48, 1), write_trace(0x4A, 1), write_trace(0x4C, 1)])
+        self.assertEqual([e.split(",")[0] for e in self.errors(inst)], ["-113", "-222"])
+        # Empty commands and CR LF endings are harmless.
+        self.assertEqual(inst.query(";;REG? 0x48;\r"), "1")
+
+    def test_oversized_line(self):
+        server = self.start()
+        inst = self.instrument(server)
+        start = len(server.trace())
+        inst.write("REG 0x46,1;" + "REG 0x47,2;" * 7000)  # 77 kB
+        self.assertEqual(inst.query("*IDN?").split(",")[1], "CDX5170 EVM")
+        self.assertEqual(self.errors(inst), ['-100,"Command error;line longer than 65536 bytes"'])
+        self.assertEqual(self.board_lines(server, start), [])
+        # A line of exactly 64 KiB is taken.
+        line = "REG? 0x46" + " " * (65536 - 9)
+        self.assertEqual(inst.query(line), "0")
+        # The connection stays usable after a much longer line, too.
+        inst.write("X" * 1_000_000)
+        self.assertEqual(inst.query("REG? 0x46"), "0")
+        self.assertEqual(len(self.errors(inst)), 1)
+
+    def test_read_only(self):
+        server = self.start("--read-only")
+        inst = self.instrument(server)
+        start = len(server.trace())
+        for command in ("REG 0x46,1", "FIELD DEMP,1", "LINE 53,1", "*RST"):
+            inst.write(command)
+        self.assertEqual(inst.query("BOARD:WRITE? 0,0x46,1"), str(0x020D))
+        self.assertEqual(inst.query("REG? 0x46"), "0")
+        self.assertEqual(inst.query("FIELD? DEMP"), "0")
+        self.assertEqual(inst.query("BOARD:READ? 0,0x46"), "0,0")
+        self.assertEqual([e.split(",")[0] for e in self.errors(inst)], ["-203"] * 5)
+        self.assertFalse([l for l in self.board_lines(server, start) if l.startswith("_writeData")])
+
+    def test_board_commands(self):
+        server = self.start(env={"OSTREL_SIM_IIC_ADDRESS": "0x45"})
+        inst = self.instrument(server)
+        start = len(server.trace())
+        self.assertEqual(inst.query("BOARD:VER?"), str(0x1000))
+        self.assertEqual(inst.query("BOARD:OPEN? 1,0x44"), "1")
+        self.assertEqual(inst.query("BOARD:READ? 0,0x46"), f"{0x0101},0")  # no acknowledge at 0x44
+        self.assertEqual(inst.query("BOARD:OPEN? 1,0x45,1"), "1")
+        self.assertEqual(inst.query("BOARD:READ? 0,0x46"), "0,0")
+        self.assertEqual(inst.query("BOARD:WRITE? 0,0x46,0x2A"), "0")
+        self.assertEqual(inst.query("BOARD:READ? 0,0x46"), "0,42")
+        self.assertEqual(inst.query("BOARD:WRITE? 7,53,1"), "0")
+        self.assertEqual(inst.query("BOARD:READ? 7,0x46"), "4,0")  # the library's own codes pass through
+        self.assertEqual(inst.query("BOARD:WRITE? 0,0x60,1"), "5")
+        inst.write("BOARD:CLOSE")
+        self.assertEqual(inst.query("BOARD:READ? 0,0x46"), f"{0x0102},0")
+        inst.write("REG? 0x46")
+        self.assertEqual(self.errors(inst), ['-240,"Hardware error;RDERR0102"'])
+        self.assertEqual(self.board_lines(server, start), [
+            "_getVer() = 0x1000",
+            "_close() = 0",
+            "_init(port=0, interface=1, address=0x44, word56=3) = 1",
+            "_readData(channel=0, reg=0x46) = 0x0101 value=0x00",
+            "_close() = 0",
+            "_init(port=1, interface=1, address=0x45, word56=3) = 1",
+            "_readData(channel=0, reg=0x46) = 0 value=0x00",
+            write_trace(0x46, 0x2A),
+            "_readData(channel=0, reg=0x46) = 0 value=0x2A",
+            "_writeData(channel=7, pin=53, value=1) = 0",
+            "_readData(channel=7, reg=0x46) = 0x0004 value=0x00",
+            "_writeData(channel=0, reg=0x60, value=0x01) = 0x0005",
+            "_close() = 0",
+        ])
+
+    def test_six_clients_at_once(self):
+        server = self.start()
+        failures = []
+
+        def client(reg):
+            try:
+                inst = self.rm.open_resource(server.resource, read_termination="\n", write_termination="\n",
+                                             timeout=20000)
+                try:
+                    for i in range(100):
+                        value = (reg * 37 + i) % 256
+                        inst.write(f"REG {reg},{value}")
+                        answer = inst.query(f"REG? {reg}")
+                        if answer != str(value):
+                            failures.append(f"0x{reg:02X}: wrote {value}, read {answer}")
+                finally:
+                    inst.close()
+            except Exception as e:  # noqa: BLE001 - reported by the main thread
+                failures.append(f"0x{reg:02X}: {e!r}")
+
+        threads = [threading.Thread(target=client, args=(0x47 + k,)) for k in range(6)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(120)
+        self.assertFalse([t for t in threads if t.is_alive()], "a client hung")
+        self.assertEqual(failures, [])
+        writes = [l for l in server.trace() if l.startswith("_writeData")]
+        self.assertEqual(len(writes), 600)
+        inst = self.instrument(server)
+        self.assertEqual([int(v) for v in inst.query("REG:ALL?").split(",")][7:13],
+                         [(reg * 37 + 99) % 256 for reg in range(0x47, 0x4D)])
+
+    def test_more_clients_than_allowed_are_refused(self):
+        server = self.start("--max-clients", "2")
+        first, second = self.instrument(server), self.instrument(server)
+        third = raw_connection(server.port)
+        self.addCleanup(third.close)
+        self.assertIsNone(read_line(third))  # closed at once
+        self.assertEqual(first.query("*OPC?"), "1")
+        self.assertEqual(second.query("*OPC?"), "1")
+        second.close()
+        # A place freed is taken again; wait for the server to see the close.
+        deadline = time.monotonic() + 20
+        while True:
+            s = raw_connection(server.port)
+            try:
+                s.sendall(b"*OPC?\n")
+                answer = read_line(s)
+            except ConnectionResetError:  # refused with the query unread
+                answer = None
+            s.close()
+            if answer == "1" or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        self.assertEqual(answer, "1")
+
+    def test_slow_client_holds_up_nobody(self):
+        server = self.start()
+        # A client that disconnects in the middle of a line changes nothing.
+        cut = raw_connection(server.port)
+        cut.sendall(b"REG 0x47,1")
+        cut.close()
+        # Queries a client never reads the answers of, until its connection pushes back.
+        slow = raw_connection(server.port)
+        self.addCleanup(slow.close)
+        slow.setblocking(False)
+        chunk = b"*IDN?\n" * 10000
+        sent, blocked_since = 0, None
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and sent < 20_000_000:
+            try:
+                sent += slow.send(chunk)
+                blocked_since = None
+            except BlockingIOError:
+                blocked_since = blocked_since or time.monotonic()
+                if time.monotonic() - blocked_since > 1:
+                    break
+                time.sleep(0.01)
+        self.assertIsNotNone(blocked_since, "the server read everything the slow client sent")
+        # Another client is still served while the slow one's answers pile up.
+        inst = self.instrument(server)
+        for _ in range(20):
+            self.assertEqual(inst.query("REG? 0x47"), "255")
+        status, err = server.stop()
+        self.assertEqual(status, 0, err)
+        self.assertFalse([l for l in server.trace() if l.startswith("_writeData")])
+
+    def test_stops_cleanly_on_signals(self):
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig.name):
+                server = self.start()
+                inst = self.instrument(server)
+                self.assertEqual(inst.query("*OPC?"), "1")
+                status, err = server.stop(sig)
+                self.assertEqual(status, 0, err)
+                self.assertEqual(err, "")
+                trace = server.trace()
+                self.assertEqual(trace[0], "_init(port=0, interface=3, address=0x00, word56=3) = 1")
+                self.assertEqual(trace.count("_close() = 0"), 1)
+                self.assertEqual(trace[-1], "_close() = 0")
+
+    def test_without_a_board_it_serves_and_opens_later(self):
+        server = self.start(env={"OSTREL_SIM_BOARD": "absent"})
+        inst = self.instrument(server)
+        self.assertEqual(inst.query("*IDN?").split(",")[2], "0")
+        self.assertEqual(inst.query("BOARD:OPEN? 3,0"), "0")
+        self.assertEqual(inst.query("BOARD:READ? 0,0x46"), f"{0x0102},0")
+        status, err = server.stop()
+        self.assertEqual(status, 0)
+        self.assertIn("No EVM was found", err)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
