@@ -82,6 +82,7 @@ public:
     void ReadClick();
     void WriteClick();
     void ShowConnectionPicture(bool connected);
+    void setStatusText(const QString &text);
     void ResetShadowToDefaults();
     void ResyncFromDevice();
     void appendHistory(const QString &line);
@@ -157,6 +158,7 @@ public:
     RadioGroup *selDout = nullptr;
     QToolButton *sbDACMute = nullptr;
     QToolButton *sbADCMute = nullptr;
+    QLabel *statusLabel = nullptr; // the status bar's one text area
 
     Ui::TForm1 *ui;
     Ui::PageDacAdcFunc *pageDacAdcFunc;
@@ -190,6 +192,8 @@ private:
 
     bool m_shown = false;
     bool m_closed = false;
+    // The edit that got the last Enter key press; its key-up acts only on that Enter.
+    QObject *m_enterPressedIn = nullptr;
 };
 
 // The application's main window, as the other windows reach it.
