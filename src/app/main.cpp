@@ -75,6 +75,8 @@ TForm1::TForm1(QWidget *parent)
     // The history log fills its own frame, so a new line repaints the log alone and not the
     // group box beneath it as well: that took half again as long as the line itself.
     ui->Memo1->setAutoFillBackground(true);
+    // Tab moves on from the log, to Save and Clear, instead of typing a tab into it.
+    ui->Memo1->setTabChangesFocus(true);
 
     statusLabel = new QLabel(ui->StatusBar1);
     statusLabel->setObjectName(QStringLiteral("StatusText"));
