@@ -19,6 +19,16 @@ bool existsAsLibrary(const QString &dir)
             return true;
     return false;
 }
+
+// Installed, the board libraries lie in a folder of the program's own (lib/evm5170 under the
+// prefix), found from the executable's folder, so an installed tree works wherever it is put.
+#ifndef EVM_BOARD_DIR_FROM_BIN
+#define EVM_BOARD_DIR_FROM_BIN "../lib/evm5170"
+#endif
+QString installedBoardDir()
+{
+    return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(EVM_BOARD_DIR_FROM_BIN)));
+}
 } // namespace
 
 QStringList BoardLibrary::searchOrder()
@@ -27,8 +37,10 @@ QStringList BoardLibrary::searchOrder()
     if (!env.isEmpty())
         return {env};
     QStringList order;
-    if (QCoreApplication::instance())
+    if (QCoreApplication::instance()) {
         order << QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kBaseName));
+        order << QDir(installedBoardDir()).filePath(QLatin1String(kBaseName));
+    }
     order << QLatin1String(kBaseName); // the dynamic loader's own search: no working directory
     return order;
 }
@@ -45,9 +57,9 @@ BoardLibrary::LoadStatus BoardLibrary::load()
         return loadFile(QFileInfo(env).absoluteFilePath());
     }
     if (QCoreApplication::instance()) {
-        const QString dir = QCoreApplication::applicationDirPath();
-        if (existsAsLibrary(dir))
-            return loadFile(QDir(dir).filePath(QLatin1String(kBaseName)));
+        for (const QString &dir : {QCoreApplication::applicationDirPath(), installedBoardDir()})
+            if (existsAsLibrary(dir))
+                return loadFile(QDir(dir).filePath(QLatin1String(kBaseName)));
     }
     return loadFile(QLatin1String(kBaseName));
 }
