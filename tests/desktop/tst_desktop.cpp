@@ -142,7 +142,11 @@ struct Desk {
     bool start()
     {
         fx.show();
-        return QTest::qWaitForWindowActive(fx.form, kWait) && x.shows(fx.form, kWait);
+        return QTest::qWaitForWindowActive(fx.form, kWait) && activeWithKeyboard(fx.form) && x.shows(fx.form, kWait);
+    }
+    bool activeWithKeyboard(QWidget *window)
+    {
+        return QTest::qWaitFor([&] { return window->isActiveWindow() && x.hasInputFocus(window); }, kWait);
     }
     template <typename T>
     T *find(const char *name) const
@@ -154,7 +158,7 @@ struct Desk {
     bool closeWithKey(QDialog *d, const char *key = "Return")
     {
         QPointer<QDialog> p(d);
-        if (!QTest::qWaitFor([&] { return !p || p->isActiveWindow(); }, kWait)) {
+        if (!QTest::qWaitFor([&] { return !p || (p->isActiveWindow() && x.hasInputFocus(p)); }, kWait)) {
             qWarning("%s never got the keyboard", d->metaObject()->className());
             if (p)
                 p->reject();
@@ -376,7 +380,8 @@ void TestDesktop::enterClosingErrorBoxDoesNotReopenIt()
         closedOnPress = QTest::qWaitFor([&] { return !box || !box->isVisible(); }, kWait);
         if (!closedOnPress && box)
             box->reject();
-        (void)QTest::qWaitFor([&] { return QApplication::focusWidget() == lineEdit; }, kWait);
+        (void)QTest::qWaitFor(
+            [&] { return QApplication::focusWidget() == lineEdit && desk.x.hasInputFocus(lineEdit->window()); }, kWait);
         const int before = releases.count;
         desk.x.keyUp("Return");
         (void)QTest::qWaitFor([&] { return releases.count > before; }, kWait);
@@ -495,7 +500,7 @@ void TestDesktop::keyboard()
     desk.x.key("F1");
     QVERIFY(QTest::qWaitFor([&] { return opened.size() == 3; }, kWait));
     QCOMPARE(opened, QStringList({"QFileDialog", "QFileDialog", "TAboutDialog"}));
-    QVERIFY(QTest::qWaitForWindowActive(desk.fx.form, kWait));
+    QVERIFY(desk.activeWithKeyboard(desk.fx.form));
     desk.x.keyDown("Control_L");
     desk.x.key("q");
     desk.x.keyUp("Control_L");
@@ -577,7 +582,7 @@ void TestDesktop::dialogTitles()
     QVERIFY(QTest::qWaitFor([&] { return titles.size() == 1; }, kWait));
     QTimer::singleShot(0, desk.find<QAction>("SaveRegisterDump"), &QAction::trigger);
     QVERIFY(QTest::qWaitFor([&] { return titles.size() == 2; }, kWait));
-    QVERIFY(QTest::qWaitForWindowActive(desk.fx.form, kWait));
+    QVERIFY(desk.activeWithKeyboard(desk.fx.form));
     desk.x.clickOn(desk.find<QWidget>("imgSave"));
     QVERIFY(QTest::qWaitFor([&] { return titles.size() == 3; }, kWait));
     QCOMPARE(titles, QStringList({"Open script", "Save register snapshot", "Save register setting history"}));

@@ -178,3 +178,11 @@ QString XScreen::windowManagerTitle(QWidget *window) const
         XFree(data);
     return title;
 }
+
+bool XScreen::hasInputFocus(QWidget *window) const
+{
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(m_display, &focus, &revert);
+    return window && focus == Window(window->winId());
+}

@@ -46,6 +46,10 @@ public:
     // One notch of the wheel: up true turns it away from the user.
     void wheel(const QPoint &global, bool up);
 
+    // Whether the server sends the keyboard to this top-level widget now. Qt may call a window
+    // active a moment before the window manager has given it the X input focus.
+    bool hasInputFocus(QWidget *window) const;
+
     // The title that the window manager shows for a top-level widget (_NET_WM_NAME).
     QString windowManagerTitle(QWidget *window) const;
 
