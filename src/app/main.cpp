@@ -80,6 +80,7 @@ TForm1::TForm1(QWidget *parent)
 
     statusLabel = new QLabel(ui->StatusBar1);
     statusLabel->setObjectName(QStringLiteral("StatusText"));
+    statusLabel->setIndent(4); // where the status bar draws a message of its own
     ui->StatusBar1->addWidget(statusLabel, 1);
 
     rgInterface = new RadioGroup(ui->rgInterface);
