@@ -4,7 +4,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run test clean screenshots bench test-sanitize fuzz
+.PHONY: all deps configure build run install test clean screenshots bench test-sanitize fuzz
 
 all: build
 
@@ -17,8 +17,16 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The simulated board keeps its registers in a state file between runs; the tool shares it
+# (OSTREL_SIM_STATE=build/sim-state.csv build/evm5170ctl get DEMP).
+SIM_STATE ?= $(abspath $(BUILD))/sim-state.csv
 run: build
-	cd $(BUILD) && ./evm5170
+	cd $(BUILD) && OSTREL_SIM_STATE=$(SIM_STATE) ./evm5170
+
+# Program and tool to PREFIX/bin, the board library to PREFIX/lib/evm5170, the desktop entry and icon.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -13,6 +13,7 @@ packages=(
   openbox xdotool x11-utils x11-apps
   libi2c-dev libgpiod-dev gpiod
   umockdev libumockdev-dev pkg-config
+  libxcb1-dev libx11-dev libxtst-dev
   python3-pyvisa python3-pyvisa-py
 )
 

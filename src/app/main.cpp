@@ -26,6 +26,8 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QKeySequence>
+#include <QSlider>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -110,12 +112,33 @@ TForm1::TForm1(QWidget *parent)
     // The history log fills its own frame, so a new line repaints the log alone and not the
     // group box beneath it as well: that took half again as long as the line itself.
     ui->Memo1->setAutoFillBackground(true);
+    // Tab moves on from the log, to Save and Clear, instead of typing a tab into it.
+    ui->Memo1->setTabChangesFocus(true);
+
+    statusLabel = new QLabel(ui->StatusBar1);
+    statusLabel->setObjectName(QStringLiteral("StatusText"));
+    statusLabel->setIndent(4); // where the status bar draws a message of its own
+    ui->StatusBar1->addWidget(statusLabel, 1);
 
     rgInterface = new RadioGroup(ui->rgInterface);
     selDout = new RadioGroup(findChild<QGroupBox *>(QStringLiteral("selDout")));
 
     m_eventWatch = new EventWatch(this, m_handlerDepth, m_eventsRan);
     qApp->installEventFilter(m_eventWatch);
+
+    // The usual shortcuts beside the captions, which stay as designed.
+    ui->Open1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    ui->SaveRegisterDump->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    ui->Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    ui->About2->setShortcut(QKeySequence(Qt::Key_F1));
+
+    // On a bench a stray scroll must not change the chip: the wheel turns only a combo box or a
+    // track bar that has the keyboard focus, and never gives it the focus.
+    for (QWidget *w : findChildren<QWidget *>())
+        if (qobject_cast<QComboBox *>(w) || qobject_cast<QSlider *>(w)) {
+            w->setFocusPolicy(Qt::StrongFocus);
+            w->installEventFilter(this);
+        }
 
     connectHandlers();
     FormCreate();
@@ -376,13 +399,33 @@ void TForm1::connectHandlers()
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+    if (event->type() == QEvent::Wheel) {
+        auto *w = qobject_cast<QWidget *>(watched);
+        if (w && !w->hasFocus()) {
+            event->ignore();
+            return true;
+        }
         return QMainWindow::eventFilter(watched, event);
-    const int qtKey = static_cast<QKeyEvent *>(event)->key();
+    }
+    if ((event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) || !qobject_cast<QLineEdit *>(watched))
+        return QMainWindow::eventFilter(watched, event);
+    auto *keyEvent = static_cast<QKeyEvent *>(event);
+    const int qtKey = keyEvent->key();
     const bool enter = qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
     // KeyPressStopBeep: the Enter character never reaches the edit.
-    if (event->type() == QEvent::KeyPress)
+    if (event->type() == QEvent::KeyPress) {
+        if (enter && !keyEvent->isAutoRepeat())
+            m_enterPressedIn = watched;
         return enter;
+    }
+    if (enter) {
+        // The release of an Enter pressed elsewhere (the Enter that closed an error box, whose
+        // release lands here once the box is gone) is not this edit's Enter: acting on it would
+        // open the box again, without end. A held Enter acts once, on its last release.
+        if (keyEvent->isAutoRepeat() || m_enterPressedIn != watched)
+            return false;
+        m_enterPressedIn = nullptr;
+    }
     const int key = enter ? 13 : qtKey;
     if (watched == ui->RDA_reg) {
         if (key == 13)

@@ -85,6 +85,7 @@ public:
     void ReadClick();
     void WriteClick();
     void ShowConnectionPicture(bool connected);
+    void setStatusText(const QString &text);
     void ResetShadowToDefaults();
     void ResyncFromDevice();
     void appendHistory(const QString &line);
@@ -165,6 +166,7 @@ public:
     RadioGroup *selDout = nullptr;
     QToolButton *sbDACMute = nullptr;
     QToolButton *sbADCMute = nullptr;
+    QLabel *statusLabel = nullptr; // the status bar's one text area
 
     Ui::TForm1 *ui;
     Ui::PageDacAdcFunc *pageDacAdcFunc;
@@ -209,6 +211,8 @@ private:
     // have run nested inside it.
     bool m_eventsRan = false;
     QObject *m_eventWatch = nullptr;
+    // The edit that got the last Enter key press; its key-up acts only on that Enter.
+    QObject *m_enterPressedIn = nullptr;
 };
 
 // The application's main window, as the other windows reach it.

@@ -77,16 +77,23 @@ void TForm1::ShowConnectionPicture(bool connected)
     ui->imgConnection->repaint();
 }
 
+// The text stays until the program sets another: a temporary message would be wiped by the
+// first status tip of a menu, and the status bar would stay empty.
+void TForm1::setStatusText(const QString &text)
+{
+    statusLabel->setText(text);
+}
+
 void TForm1::showBoardFound()
 {
-    ui->StatusBar1->showMessage(QStringLiteral("Ready"));
+    setStatusText(QStringLiteral("Ready"));
     ShowConnectionPicture(true);
 }
 
 void TForm1::showNoBoard(const QString &boxText)
 {
     SplashForm->hide();
-    ui->StatusBar1->showMessage(QLatin1String(evm::NoBoardText));
+    setStatusText(QLatin1String(evm::NoBoardText));
     ShowConnectionPicture(false);
     UiSeam::current().messageBox(this, boxText, QStringLiteral("Error"), UiSeam::Icon::Error, UiSeam::Ok);
 }

@@ -16,6 +16,13 @@ namespace {
 const QString kScriptCaption = QStringLiteral("Script file error");
 const QString kOpenFilter = QStringLiteral("CSV|*.csv|All Files|*.*");
 const QString kSaveFilter = QStringLiteral("CSV|*.csv|All files|*.*");
+// "bad.csv, line 7: 0x4A, 0x1FF": the file's name, the line's number and the line as it stands.
+QString stopPlace(const QString &path, int line, const QString &text)
+{
+    constexpr int kShown = 200; // a line of megabytes is not a message
+    const QString shown = text.size() > kShown ? text.left(kShown) + QChar(0x2026) : text;
+    return QStringLiteral("%1, line %2: %3").arg(QFileInfo(path).fileName()).arg(line).arg(shown);
+}
 } // namespace
 
 bool TForm1::RunScript(const QString &path, bool showProgress)
@@ -60,14 +67,16 @@ bool TForm1::RunScript(const QString &path, bool showProgress)
     sink.sleep = [](int32_t ms) { UiSeam::current().sleepMs(ms); };
     sink.progress = [](int index) { scriptProgress->ProgressBar1->setValue(index); };
     const evm::ScriptResult result = evm::runScriptLines(lines, sink);
+    // The written text and caption stay; where the script stopped is said beneath them.
     if (result.stopped)
-        UiSeam::current().messageBox(this, result.message, kScriptCaption, UiSeam::Icon::Error, UiSeam::Ok);
+        UiSeam::current().messageBox(this, result.message, kScriptCaption, UiSeam::Icon::Error, UiSeam::Ok,
+                                     stopPlace(path, result.line, lines.value(result.line - 1)));
     return true;
 }
 
 void TForm1::Open1Click()
 {
-    const QString path = UiSeam::current().openFileName(this, kOpenFilter, QStringLiteral("csv"));
+    const QString path = UiSeam::current().openFileName(this, QStringLiteral("Open script"), kOpenFilter, QStringLiteral("csv"));
     if (!path.isEmpty())
         RunScript(path, true);
 }
@@ -106,7 +115,7 @@ void save(QWidget *owner, const QString &path, const QByteArray &bytes)
 
 void TForm1::SaveRegisterDumpClick()
 {
-    const QString path = UiSeam::current().saveFileName(this, kSaveFilter, QStringLiteral("csv"));
+    const QString path = UiSeam::current().saveFileName(this, QStringLiteral("Save register snapshot"), kSaveFilter, QStringLiteral("csv"));
     if (path.isEmpty() || !mayWrite(this, path))
         return;
     std::array<uint8_t, 31> values{};
@@ -117,7 +126,7 @@ void TForm1::SaveRegisterDumpClick()
 
 void TForm1::bSaveHistryClick()
 {
-    const QString path = UiSeam::current().saveFileName(this, kSaveFilter, QStringLiteral("csv"));
+    const QString path = UiSeam::current().saveFileName(this, QStringLiteral("Save register setting history"), kSaveFilter, QStringLiteral("csv"));
     if (path.isEmpty() || !mayWrite(this, path))
         return;
     save(this, path, evm::historyText(logText(ui->Memo1)));

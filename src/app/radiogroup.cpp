@@ -16,9 +16,22 @@ RadioGroup::RadioGroup(QGroupBox *box)
         m_group->addButton(b, i);
     }
     connect(m_group, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        updateTabStop();
         if (checked)
             emit clicked(this);
     });
+    updateTabStop();
+}
+
+// Tab stops at the checked item only (at the first while none is checked); the arrow keys move
+// within the group. Tab onto an unchecked item would let one Space switch it.
+void RadioGroup::updateTabStop()
+{
+    QAbstractButton *stop = m_group->checkedButton();
+    if (!stop && !m_buttons.isEmpty())
+        stop = m_buttons.first();
+    for (QRadioButton *b : std::as_const(m_buttons))
+        b->setFocusPolicy(b == stop ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 int RadioGroup::itemIndex() const

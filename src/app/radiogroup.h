@@ -26,6 +26,8 @@ signals:
     void clicked(RadioGroup *group);
 
 private:
+    void updateTabStop();
+
     QGroupBox *m_box;
     QButtonGroup *m_group;
     QVector<QRadioButton *> m_buttons;

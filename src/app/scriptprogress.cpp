@@ -2,6 +2,7 @@
 #include "ui_scriptprogress.h"
 
 #include "designfonts.h"
+#include "paintnow.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -35,5 +36,5 @@ TscriptProgress::~TscriptProgress()
 
 void TscriptProgress::repaintNow()
 {
-    repaint();
+    paintnow::paint(this);
 }

@@ -2,6 +2,7 @@
 #include "ui_splash.h"
 
 #include "designfonts.h"
+#include "paintnow.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -40,7 +41,7 @@ void TSplashForm::setText(const QString &text)
 
 void TSplashForm::repaintNow()
 {
-    repaint();
+    paintnow::paint(this);
 }
 
 void TSplashForm::closeEvent(QCloseEvent *event)

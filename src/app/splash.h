@@ -19,7 +19,8 @@ public:
     QProgressBar *ProgressBar1;
 
     void setText(const QString &text);
-    // Paints the window at once, without running the event loop.
+    // Paints the window at once and returns when it is on the screen; no user input is
+    // processed meanwhile.
     void repaintNow();
 
 protected:

@@ -12,14 +12,29 @@ QString applicationTitle()
 
 namespace {
 
+// A box raised while a window that stays on top is up (the busy window) would open beneath it,
+// out of sight and out of reach of the mouse, and the program would look frozen. It stays on
+// top as well, and being newer it is stacked above.
+void keepAboveStayingWindows(QWidget *box)
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != box && w->isVisible() && (w->windowFlags() & Qt::WindowStaysOnTopHint)) {
+            box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+            return;
+        }
+}
+
 class RealSeam : public UiSeam
 {
 public:
-    Button messageBox(QWidget *owner, const QString &text, const QString &caption, Icon icon, int buttons) override
+    Button messageBox(QWidget *owner, const QString &text, const QString &caption, Icon icon, int buttons,
+                      const QString &detail) override
     {
         QMessageBox box(owner);
         box.setWindowTitle(caption);
         box.setText(text);
+        if (!detail.isEmpty())
+            box.setInformativeText(detail);
         box.setIcon(icon == Icon::Error ? QMessageBox::Critical
                     : icon == Icon::Question ? QMessageBox::Question
                                              : QMessageBox::NoIcon);
@@ -31,6 +46,7 @@ public:
         if (buttons & No)
             standard |= QMessageBox::No;
         box.setStandardButtons(standard);
+        keepAboveStayingWindows(&box);
         switch (box.exec()) {
         case QMessageBox::Yes: return Yes;
         case QMessageBox::No: return No;
@@ -41,23 +57,25 @@ public:
     void showMessage(const QString &text) override
     {
         QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, QApplication::activeWindow());
+        keepAboveStayingWindows(&box);
         box.exec();
     }
 
     void errorReport(const QString &text) override
     {
         QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok, QApplication::activeWindow());
+        keepAboveStayingWindows(&box);
         box.exec();
     }
 
-    QString openFileName(QWidget *owner, const QString &filter, const QString &defaultSuffix) override
+    QString openFileName(QWidget *owner, const QString &title, const QString &filter, const QString &defaultSuffix) override
     {
-        return runDialog(owner, QFileDialog::AcceptOpen, filter, defaultSuffix);
+        return runDialog(owner, title, QFileDialog::AcceptOpen, filter, defaultSuffix);
     }
 
-    QString saveFileName(QWidget *owner, const QString &filter, const QString &defaultSuffix) override
+    QString saveFileName(QWidget *owner, const QString &title, const QString &filter, const QString &defaultSuffix) override
     {
-        return runDialog(owner, QFileDialog::AcceptSave, filter, defaultSuffix);
+        return runDialog(owner, title, QFileDialog::AcceptSave, filter, defaultSuffix);
     }
 
     void sleepMs(int ms) override
@@ -72,9 +90,10 @@ public:
     }
 
 private:
-    static QString runDialog(QWidget *owner, QFileDialog::AcceptMode mode, const QString &filter, const QString &suffix)
+    static QString runDialog(QWidget *owner, const QString &title, QFileDialog::AcceptMode mode, const QString &filter,
+                             const QString &suffix)
     {
-        QFileDialog dialog(owner);
+        QFileDialog dialog(owner, title);
         dialog.setAcceptMode(mode);
         dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
         // "CSV|*.csv|All Files|*.*" in the designer's form becomes Qt's "CSV (*.csv);;All Files (*)".

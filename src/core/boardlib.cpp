@@ -20,6 +20,16 @@ bool existsAsLibrary(const QString &dir)
     return false;
 }
 
+// Installed, the board libraries lie in a folder of the program's own (lib/evm5170 under the
+// prefix), found from the executable's folder, so an installed tree works wherever it is put.
+#ifndef EVM_BOARD_DIR_FROM_BIN
+#define EVM_BOARD_DIR_FROM_BIN "../lib/evm5170"
+#endif
+QString installedBoardDir()
+{
+    return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(EVM_BOARD_DIR_FROM_BIN)));
+}
+
 // EVM_BOARD_LIBRARY: a file, or the short name of a board library that ships beside the program.
 QString libraryFromEnvironment()
 {
@@ -31,15 +41,19 @@ QString libraryFromEnvironment()
     for (const auto &s : kShortNames) {
         if (env != QLatin1String(s.shortName) || !QCoreApplication::instance())
             continue;
-        const QDir dir(QCoreApplication::applicationDirPath());
 #ifdef Q_OS_WIN
-        return dir.filePath(QStringLiteral("%1.dll").arg(QLatin1String(s.baseName)));
+        const QString file = QStringLiteral("%1.dll").arg(QLatin1String(s.baseName));
 #else
-        return dir.filePath(QStringLiteral("lib%1.so").arg(QLatin1String(s.baseName)));
+        const QString file = QStringLiteral("lib%1.so").arg(QLatin1String(s.baseName));
 #endif
+        // Beside the program in a build tree, in the program's own folder once installed.
+        const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(file);
+        const QString installed = QDir(installedBoardDir()).filePath(file);
+        return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : installed;
     }
     return env;
 }
+
 } // namespace
 
 QStringList BoardLibrary::searchOrder()
@@ -48,8 +62,10 @@ QStringList BoardLibrary::searchOrder()
     if (!env.isEmpty())
         return {env};
     QStringList order;
-    if (QCoreApplication::instance())
+    if (QCoreApplication::instance()) {
         order << QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kBaseName));
+        order << QDir(installedBoardDir()).filePath(QLatin1String(kBaseName));
+    }
     order << QLatin1String(kBaseName); // the dynamic loader's own search: no working directory
     return order;
 }
@@ -66,9 +82,9 @@ BoardLibrary::LoadStatus BoardLibrary::load()
         return loadFile(QFileInfo(env).absoluteFilePath());
     }
     if (QCoreApplication::instance()) {
-        const QString dir = QCoreApplication::applicationDirPath();
-        if (existsAsLibrary(dir))
-            return loadFile(QDir(dir).filePath(QLatin1String(kBaseName)));
+        for (const QString &dir : {QCoreApplication::applicationDirPath(), installedBoardDir()})
+            if (existsAsLibrary(dir))
+                return loadFile(QDir(dir).filePath(QLatin1String(kBaseName)));
     }
     return loadFile(QLatin1String(kBaseName));
 }

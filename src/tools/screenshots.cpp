@@ -28,15 +28,15 @@ class UnattendedSeam : public UiSeam
 public:
     int messages = 0;
 
-    Button messageBox(QWidget *, const QString &text, const QString &caption, Icon, int buttons) override
+    Button messageBox(QWidget *, const QString &text, const QString &caption, Icon, int buttons, const QString &) override
     {
         report(caption + QStringLiteral(": ") + text);
         return (buttons & No) ? No : Ok;
     }
     void showMessage(const QString &text) override { report(text); }
     void errorReport(const QString &text) override { report(text); }
-    QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    QString openFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
+    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
     void sleepMs(int) override {}
     int execDialog(QDialog *) override { return QDialog::Rejected; }
 

@@ -81,9 +81,10 @@ QList<int> RecordingSeam::sleeps() const
     return out;
 }
 
-UiSeam::Button RecordingSeam::messageBox(QWidget *, const QString &text, const QString &caption, Icon icon, int buttons)
+UiSeam::Button RecordingSeam::messageBox(QWidget *, const QString &text, const QString &caption, Icon icon, int buttons,
+                                         const QString &detail)
 {
-    Call c{QStringLiteral("box"), caption, text, icon, buttons, 0};
+    Call c{QStringLiteral("box"), caption, text, icon, buttons, 0, detail, {}};
     calls << c;
     if (onBox)
         onBox(c);
@@ -94,36 +95,36 @@ UiSeam::Button RecordingSeam::messageBox(QWidget *, const QString &text, const Q
 
 void RecordingSeam::showMessage(const QString &text)
 {
-    calls << Call{QStringLiteral("message"), applicationTitle(), text, Icon::None, Ok, 0};
+    calls << Call{QStringLiteral("message"), applicationTitle(), text, Icon::None, Ok, 0, {}, {}};
 }
 
 void RecordingSeam::errorReport(const QString &text)
 {
-    calls << Call{QStringLiteral("error"), applicationTitle(), text, Icon::Error, Ok, 0};
+    calls << Call{QStringLiteral("error"), applicationTitle(), text, Icon::Error, Ok, 0, {}, {}};
 }
 
-QString RecordingSeam::openFileName(QWidget *, const QString &filter, const QString &suffix)
+QString RecordingSeam::openFileName(QWidget *, const QString &title, const QString &filter, const QString &suffix)
 {
-    calls << Call{QStringLiteral("open"), suffix, filter, Icon::None, 0, 0};
+    calls << Call{QStringLiteral("open"), suffix, filter, Icon::None, 0, 0, {}, title};
     return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
 }
 
-QString RecordingSeam::saveFileName(QWidget *, const QString &filter, const QString &suffix)
+QString RecordingSeam::saveFileName(QWidget *, const QString &title, const QString &filter, const QString &suffix)
 {
-    calls << Call{QStringLiteral("save"), suffix, filter, Icon::None, 0, 0};
+    calls << Call{QStringLiteral("save"), suffix, filter, Icon::None, 0, 0, {}, title};
     return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
 }
 
 void RecordingSeam::sleepMs(int ms)
 {
-    calls << Call{QStringLiteral("sleep"), {}, {}, Icon::None, 0, ms};
+    calls << Call{QStringLiteral("sleep"), {}, {}, Icon::None, 0, ms, {}, {}};
     if (onSleep)
         onSleep(ms);
 }
 
 int RecordingSeam::execDialog(QDialog *dialog)
 {
-    calls << Call{QStringLiteral("dialog"), dialog->windowTitle(), {}, Icon::None, 0, 0};
+    calls << Call{QStringLiteral("dialog"), dialog->windowTitle(), {}, Icon::None, 0, 0, {}, {}};
     return QDialog::Accepted;
 }
 

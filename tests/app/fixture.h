@@ -54,6 +54,8 @@ public:
         Icon icon = Icon::None;
         int buttons = 0;
         int ms = 0;
+        QString detail; // a box's informative text
+        QString title;  // a file dialog's caption
     };
     QList<Call> calls;
     QList<Button> answers;       // for message boxes; Ok (or No for Yes/No) when empty
@@ -66,11 +68,12 @@ public:
     QList<int> sleeps() const;
     void clear() { calls.clear(); }
 
-    Button messageBox(QWidget *owner, const QString &text, const QString &caption, Icon icon, int buttons) override;
+    Button messageBox(QWidget *owner, const QString &text, const QString &caption, Icon icon, int buttons,
+                      const QString &detail = QString()) override;
     void showMessage(const QString &text) override;
     void errorReport(const QString &text) override;
-    QString openFileName(QWidget *owner, const QString &filter, const QString &defaultSuffix) override;
-    QString saveFileName(QWidget *owner, const QString &filter, const QString &defaultSuffix) override;
+    QString openFileName(QWidget *owner, const QString &title, const QString &filter, const QString &defaultSuffix) override;
+    QString saveFileName(QWidget *owner, const QString &title, const QString &filter, const QString &defaultSuffix) override;
     void sleepMs(int ms) override;
     int execDialog(QDialog *dialog) override;
 };

@@ -402,10 +402,13 @@ void TestFiles::openScriptFromTheMenu()
     QCOMPARE(dialogs.size(), 1);
     QCOMPARE(dialogs[0].text, QStringLiteral("CSV|*.csv|All Files|*.*"));
     QCOMPARE(dialogs[0].caption, QStringLiteral("csv")); // the default suffix
+    QCOMPARE(dialogs[0].title, QStringLiteral("Open script"));
     QCOMPARE(fx.seam.sleeps(), (QList<int>{100, 1000}));
     QCOMPARE(shownInSleep, (QList<bool>{true, true}));
     QCOMPARE(fx.seam.of(QStringLiteral("box")).size(), 1);
     QCOMPARE(fx.seam.of(QStringLiteral("box"))[0].text, kDataMsg);
+    // Where it stopped: the file's name, the line's number and the line as it stands (no CR).
+    QCOMPARE(fx.seam.of(QStringLiteral("box"))[0].detail, QStringLiteral("example.csv, line 7: 0x4A, 0x1FF"));
     QCOMPARE(writtenAtStop, (QStringList{wr(0x40, 0xC1), wr(0x41, 0x06), wr(0x48, 0xC8), wr(0x44, 0xFF)}));
     // The refresh re-issues the changed slider and check boxes, but lines 7 and 8 never reach the board.
     for (const QString &w : chipWrites(fx))
@@ -545,6 +548,7 @@ void TestFiles::snapshotWithBoard()
     QCOMPARE(dialogs.size(), 1);
     QCOMPARE(dialogs[0].text, QStringLiteral("CSV|*.csv|All files|*.*"));
     QCOMPARE(dialogs[0].caption, QStringLiteral("csv"));
+    QCOMPARE(dialogs[0].title, QStringLiteral("Save register snapshot"));
     QCOMPARE(fx.seam.count(QStringLiteral("box")), 0); // a new name asks nothing
 
     const QByteArray bytes = fileBytes(path);
@@ -659,6 +663,8 @@ void TestFiles::saveCancelled()
     else
         clickPicture(fx, "imgSave");
     QCOMPARE(fx.seam.count(QStringLiteral("save")), 1);
+    QCOMPARE(fx.seam.of(QStringLiteral("save"))[0].title,
+             snapshot ? QStringLiteral("Save register snapshot") : QStringLiteral("Save register setting history"));
     QCOMPARE(fx.seam.calls.size(), 1);
     QCOMPARE(fx.sim.log(), QStringList());
     QCOMPARE(QDir(fx.workDir()).entryList(QDir::Files | QDir::Hidden), QStringList());

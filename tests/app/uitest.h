@@ -66,7 +66,7 @@ inline QStringList historyOf(const AppFixture &fx)
 
 inline QString statusText(const AppFixture &fx)
 {
-    return fx.find<QStatusBar>(QStringLiteral("StatusBar1"))->currentMessage();
+    return fx.find<QLabel>(QStringLiteral("StatusText"))->text();
 }
 
 // The register map window's rows as it shows them.
