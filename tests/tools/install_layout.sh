@@ -36,4 +36,10 @@ trap 'rm -rf "$prefix" "$elsewhere"' EXIT
 out=$(cd "$elsewhere" && env -u EVM_BOARD_LIBRARY -u LD_LIBRARY_PATH XDG_CONFIG_HOME="$elsewhere" \
       "$prefix/bin/evm5170ctl" info) || fail "installed evm5170ctl info failed: $out"
 echo "$out" | grep -qx "library: $board" || fail "installed tool loaded: $out"
+# A short name finds its library in the program's own folder too (no board here: only the load counts).
+linux=${board%/libOstrel.so}/libOstrelLinux.so
+[ -f "$linux" ] || fail "libOstrelLinux.so is not installed beside libOstrel.so"
+out=$(cd "$elsewhere" && env -u LD_LIBRARY_PATH EVM_BOARD_LIBRARY=linux XDG_CONFIG_HOME="$elsewhere" \
+      "$prefix/bin/evm5170ctl" info 2>&1) || true
+echo "$out" | grep -qx "library: $linux" || fail "EVM_BOARD_LIBRARY=linux, installed, loaded: $out"
 echo "install_layout: ok"
