@@ -420,7 +420,7 @@ struct Handlers {
     void boardVersionQuery() { answer(number(board().version())); }
 };
 
-struct Spec {
+struct HeaderRow {
     const char *header;
     int minParams;
     int maxParams;
@@ -431,7 +431,7 @@ struct Spec {
 namespace {
 
 using H = Handlers;
-constexpr Spec kSpecs[] = {
+constexpr HeaderRow kHeaders[] = {
     {"*IDN?", 0, 0, false, &H::idn},
     {"*RST", 0, 0, true, &H::rst},
     {"*CLS", 0, 0, false, &H::cls},
@@ -465,14 +465,14 @@ const std::vector<Pattern> &patterns()
 {
     static const std::vector<Pattern> compiled = [] {
         std::vector<Pattern> out;
-        for (const Spec &spec : kSpecs)
-            out.push_back(compile(spec.header));
+        for (const HeaderRow &row : kHeaders)
+            out.push_back(compile(row.header));
         return out;
     }();
     return compiled;
 }
 
-const Spec *find(const Parsed &u, const QList<QByteArray> &mnemonics)
+const HeaderRow *find(const Parsed &u, const QList<QByteArray> &mnemonics)
 {
     const std::vector<Pattern> &all = patterns();
     for (size_t i = 0; i < all.size(); ++i) {
@@ -480,7 +480,7 @@ const Spec *find(const Parsed &u, const QList<QByteArray> &mnemonics)
         if (p.query != u.query || p.common.isEmpty() != !u.common)
             continue;
         if (u.common ? p.common == mnemonics.front() : matchNodes(p.nodes, 0, mnemonics, 0))
-            return &kSpecs[i];
+            return &kHeaders[i];
     }
     return nullptr;
 }
@@ -491,36 +491,36 @@ Session::Outcome Session::runUnit(QByteArrayView text, QByteArray &path, std::op
 {
     try {
         const Parsed u = parseUnit(text);
-        const Spec *spec = nullptr;
+        const HeaderRow *row = nullptr;
         QList<QByteArray> used = u.mnemonics;
         if (u.common) {
-            spec = find(u, used);
+            row = find(u, used);
         } else {
             // After a command, a header without a leading ':' starts where the last one ended
             // (SCPI's compound rule); one that does not fit there is taken from the root.
             if (!u.absolute && !path.isEmpty()) {
                 QList<QByteArray> relative = path.split(':');
                 relative += u.mnemonics;
-                if ((spec = find(u, relative)))
+                if ((row = find(u, relative)))
                     used = relative;
             }
-            if (!spec)
-                spec = find(u, u.mnemonics);
+            if (!row)
+                row = find(u, u.mnemonics);
         }
-        if (!spec)
+        if (!row)
             fail(UndefinedHeader, QStringLiteral("%1").arg(quoted(text.first(std::min<qsizetype>(text.size(), 60)))));
         if (!u.common) {
             used.removeLast();
             path = used.join(':');
         }
-        if (u.params.size() < spec->minParams)
+        if (u.params.size() < row->minParams)
             fail(MissingParameter);
-        if (u.params.size() > spec->maxParams)
+        if (u.params.size() > row->maxParams)
             fail(ParameterNotAllowed);
-        if (spec->writes && m_options.readOnly)
+        if (row->writes && m_options.readOnly)
             fail(CommandProtected, QStringLiteral("the server is read-only"));
         Handlers h{*this, u.params, response};
-        (h.*(spec->run))();
+        (h.*(row->run))();
         return Outcome::Done;
     } catch (const Failure &f) {
         pushError(f.code, f.info);
