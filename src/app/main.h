@@ -117,6 +117,7 @@ public:
 
     // --- resets, flags and routing (main_resets.cpp)
     void btnMRSTClick();
+    void showPowerOnValues();
     void btnSRSTClick();
     void btnRESETClick();
     void btnZeroReadClick();

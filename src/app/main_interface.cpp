@@ -109,13 +109,6 @@ void TForm1::bBDRSTClick()
     // MRST written as 0 puts the chip back to its power-on values; SRST stays 1.
     WriteRegister(0x40, 0x40);
     driveBoardLines(false);
-    ioSuppressed = true;
-    ResetShadowToDefaults();
     commErrorShown = false;
-    RefreshControls();
-    btnZeroClrClick();
-    btnOVFClrClick();
-    SplashForm->hide();
-    ioSuppressed = false;
-    historyEnabled = true;
+    showPowerOnValues();
 }

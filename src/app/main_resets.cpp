@@ -35,8 +35,15 @@ void TForm1::btnMRSTClick()
     WriteRegister(0x40, shadow.byte(0x40) & 0x7F);
     commErrorShown = false;
     UiSeam::current().sleepMs(1000);
-    ioSuppressed = true;
     historyEnabled = false;
+    showPowerOnValues();
+}
+
+// After a reset to the power-on values: the shadow and the controls show them, the
+// flags are cleared, all without a register write or a history line.
+void TForm1::showPowerOnValues()
+{
+    ioSuppressed = true;
     ResetShadowToDefaults();
     RefreshControls();
     btnZeroClrClick();

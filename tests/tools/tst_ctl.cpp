@@ -8,6 +8,7 @@
 #include "registers.h"
 #include "script.h"
 #include "textfiles.h"
+#include "toolrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,10 +64,7 @@ RegisterValues powerOnWith(const Overrides &overrides)
     return v;
 }
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+struct Run : ToolRun {
     QStringList trace; // the simulator's log of this run
 };
 
@@ -119,23 +117,7 @@ private:
         for (const QString &kv : env)
             e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
 
-        QProcess p;
-        p.setProcessEnvironment(e);
-        p.setWorkingDirectory(m_dir->path());
-        p.start(QStringLiteral(EVM5170CTL_PATH), args);
-        if (!input.isEmpty())
-            p.write(input);
-        p.closeWriteChannel();
-        Run r;
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-            qWarning("evm5170ctl did not finish");
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
+        Run r{runTool(e, m_dir->path(), args, input)};
         r.trace = QString::fromLatin1(fileText(QStringLiteral("trace.txt"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         return r;
     }

@@ -3,6 +3,7 @@
 #include "emulation.h"
 
 #include "textfiles.h"
+#include "toolrun.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,12 +19,6 @@ namespace {
 
 const QByteArray kConfig = "[IIC]\nDevice=/dev/i2c-1\n[SPI]\nDevice=/dev/spidev0.0\n"
                            "[Lines]\nChip=/dev/gpiochip0\n53=13\n49=/dev/gpiochip1:9\n";
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 } // namespace
 
@@ -43,7 +38,7 @@ private slots:
     void wrongAddressFails();
 
 private:
-    Run ctl(const QStringList &args);
+    ToolRun ctl(const QStringList &args);
     QString path(const QString &name) const { return m_dir->filePath(name); }
     void writeFile(const QString &name, const QByteArray &bytes);
     std::array<uint8_t, 31> chipValues();
@@ -74,27 +69,13 @@ void TestLinuxCtl::writeFile(const QString &name, const QByteArray &bytes)
     f.write(bytes);
 }
 
-Run TestLinuxCtl::ctl(const QStringList &args)
+ToolRun TestLinuxCtl::ctl(const QStringList &args)
 {
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert(QStringLiteral("EVM_BOARD_LIBRARY"), QStringLiteral("linux"));
     e.insert(QStringLiteral("EVM_LINUX_BOARD"), path(QStringLiteral("board.ini")));
     e.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
-    QProcess p;
-    p.setProcessEnvironment(e);
-    p.setWorkingDirectory(m_dir->path());
-    p.start(QStringLiteral(EVM5170CTL_PATH), args);
-    Run r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        qWarning("evm5170ctl did not finish");
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return runTool(e, m_dir->path(), args);
 }
 
 std::array<uint8_t, 31> TestLinuxCtl::chipValues()
@@ -107,7 +88,7 @@ std::array<uint8_t, 31> TestLinuxCtl::chipValues()
 
 void TestLinuxCtl::infoNamesDevicesAndLines()
 {
-    const Run r = ctl({"info"});
+    const ToolRun r = ctl({"info"});
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.exitCode, 0);
     // The short name found the library beside the tool.
@@ -130,7 +111,7 @@ void TestLinuxCtl::infoNamesDevicesAndLines()
 void TestLinuxCtl::infoWithAMalformedConfiguration()
 {
     writeFile(QStringLiteral("board.ini"), "[IIC]\nDevice=/dev/i2c-1\n[Lines]\n53=13\n");
-    const Run r = ctl({"info"});
+    const ToolRun r = ctl({"info"});
     QCOMPARE(r.exitCode, 2);
     const QString error = path(QStringLiteral("board.ini")) + QStringLiteral(":4: line 53 gives only an offset, and [Lines] has no Chip");
     QVERIFY2(r.out.endsWith(QStringLiteral("port: 0\nconfig: %1\nconfig error: %2\n").arg(path(QStringLiteral("board.ini")), error).toUtf8()),
@@ -155,7 +136,7 @@ void TestLinuxCtl::dumpReadsTheChip()
         chip.write(0x46, 0x23);
         chip.write(0x48, 0x80);
     });
-    const Run r = ctl(options + QStringList{"dump"});
+    const ToolRun r = ctl(options + QStringList{"dump"});
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, evm::snapshotText(chipValues()));
@@ -168,7 +149,7 @@ void TestLinuxCtl::dumpReadsTheChip()
 void TestLinuxCtl::setIsOneReadAndOneWrite()
 {
     m_board->withChip([](ostrel::Chip &chip) { chip.write(0x46, 0x03); });
-    const Run r = ctl({"set", "DEMP", "2"});
+    const ToolRun r = ctl({"set", "DEMP", "2"});
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(m_board->transfers(), QStringList({"iic 0x44 read 0x46 = 0x03", "iic 0x44 write 0x46 = 0x23"}));
@@ -182,7 +163,7 @@ void TestLinuxCtl::diffAgainstTheChip()
     golden[0x48 - 0x40] = 0x80;
     writeFile(QStringLiteral("golden.csv"), evm::snapshotText(golden));
 
-    Run r = ctl({"diff", "--settings", "golden.csv", "-"});
+    ToolRun r = ctl({"diff", "--settings", "golden.csv", "-"});
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.out, QByteArray("0x48: 0x80 -> 0xFF  ATDA1 128 -> 255\n"));
     QCOMPARE(r.err, QByteArray("evm5170ctl: golden.csv and the chip differ in 1 register\n"));
@@ -195,7 +176,7 @@ void TestLinuxCtl::diffAgainstTheChip()
 
 void TestLinuxCtl::wrongAddressFails()
 {
-    const Run r = ctl({"--address", "0x45", "read", "0x40"});
+    const ToolRun r = ctl({"--address", "0x45", "read", "0x40"});
     QCOMPARE(r.exitCode, 2);
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(r.err, QByteArray("evm5170ctl: Communication error: RDERR0101 reading register 0x40; please check the "
