@@ -64,7 +64,7 @@ std::optional<unsigned long long> number(const std::string &text)
 
 class Parser {
 public:
-    Parser(const std::string &path, std::string &error) : path_(path), error_(error) { config_.path = path; }
+    Parser(const std::string &path, std::string &error) : path_(path), error_(error) {}
 
     std::optional<Config> run(const std::string &text);
 
