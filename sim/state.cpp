@@ -93,10 +93,15 @@ ReadResult readText(const std::string &path, std::string &text)
     if (fd < 0)
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const bool regular = S_ISREG(status.st_mode);
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
         ::close(fd);
-        return regular ? ReadResult::Failed : ReadResult::Missing;
+        errno = error;
+        return ReadResult::Failed;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return ReadResult::Missing;
     }
     char buffer[4096];
     for (;;) {

@@ -64,7 +64,7 @@ std::optional<unsigned long long> number(const std::string &text)
 
 class Parser {
 public:
-    Parser(const std::string &path, std::string &error) : path_(path), error_(error) { config_.path = path; }
+    Parser(const std::string &path, std::string &error) : path_(path), error_(error) {}
 
     std::optional<Config> run(const std::string &text);
 
@@ -282,8 +282,8 @@ std::optional<Config> parseConfig(const std::string &path, const std::string &te
 
 std::optional<Config> readConfig(const std::string &path, std::string &error)
 {
-    // Not blocking on a FIFO someone named here.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Not blocking on a FIFO someone named here, nor taking a terminal as the controlling one.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return std::nullopt;

@@ -28,7 +28,6 @@ struct LineMapping {
 };
 
 struct Config {
-    std::string path;
     std::string iicDevice; // empty when the file has none
     std::string spiDevice;
     uint8_t spiMode = 0;
