@@ -543,8 +543,10 @@ std::optional<QByteArray> Session::execute(QByteArrayView line)
             continue;
         std::optional<QByteArray> response;
         const Outcome outcome = runUnit(unit, path, response);
-        if (response)
-            out = out ? *out + ';' + *response : *response;
+        if (response && out)
+            out->append(';').append(*response);
+        else if (response)
+            out = std::move(response);
         if (outcome == Outcome::StopLine)
             break;
     }
