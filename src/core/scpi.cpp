@@ -508,7 +508,7 @@ Session::Outcome Session::runUnit(QByteArrayView text, QByteArray &path, std::op
                 row = find(u, u.mnemonics);
         }
         if (!row)
-            fail(UndefinedHeader, QStringLiteral("%1").arg(quoted(text.first(std::min<qsizetype>(text.size(), 60)))));
+            fail(UndefinedHeader, quoted(text));
         if (!u.common) {
             used.removeLast();
             path = used.join(':');
