@@ -508,7 +508,7 @@ Session::Outcome Session::runUnit(QByteArrayView text, QByteArray &path, std::op
                 row = find(u, u.mnemonics);
         }
         if (!row)
-            fail(UndefinedHeader, QStringLiteral("%1").arg(quoted(text.first(std::min<qsizetype>(text.size(), 60)))));
+            fail(UndefinedHeader, quoted(text));
         if (!u.common) {
             used.removeLast();
             path = used.join(':');
@@ -543,8 +543,10 @@ std::optional<QByteArray> Session::execute(QByteArrayView line)
             continue;
         std::optional<QByteArray> response;
         const Outcome outcome = runUnit(unit, path, response);
-        if (response)
-            out = out ? *out + ';' + *response : *response;
+        if (response && out)
+            out->append(';').append(*response);
+        else if (response)
+            out = std::move(response);
         if (outcome == Outcome::StopLine)
             break;
     }

@@ -93,10 +93,10 @@ public:
         connect(socket, &QTcpSocket::readyRead, this, &Client::process);
         connect(socket, &QTcpSocket::bytesWritten, this, &Client::process);
         connect(socket, &QTcpSocket::disconnected, this, [this] {
-            // Whole lines that arrived before the end still run; a cut one never does.
+            // Whole lines that arrived before the end still run, a turn at a time like any
+            // others; a cut one never does. The client goes once none is left.
             m_gone = true;
             process();
-            deleteLater();
         });
     }
 
@@ -111,8 +111,11 @@ private:
             if (!m_gone && m_socket->bytesToWrite() > kBacklog)
                 return; // a client that does not read its answers waits for bytesWritten
             const std::optional<QByteArray> line = takeLine();
-            if (!line)
+            if (!line) {
+                if (m_gone)
+                    deleteLater();
                 return;
+            }
             const std::optional<QByteArray> reply = m_session.execute(*line);
             if (reply && !m_gone) {
                 m_socket->write(*reply + '\n');

@@ -342,6 +342,23 @@ class ServeTest(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(answer, "1")
 
+    def test_every_line_before_a_close_runs(self):
+        server = self.start()
+        start = len(server.trace())
+        # Far more lines than the server runs at a turn, sent at once, then the connection closed.
+        lines = [(0x41 + i % 30, i % 256) for i in range(2000)]
+        sent = raw_connection(server.port)
+        sent.sendall(b"".join(b"REG %d,%d\n" % line for line in lines))
+        sent.close()
+        expected = [write_trace(reg, value) for reg, value in lines]
+        deadline = time.monotonic() + 60
+        while True:
+            writes = [l for l in self.board_lines(server, start) if l.startswith("_writeData")]
+            if writes == expected or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        self.assertEqual(writes, expected)
+
     def test_slow_client_holds_up_nobody(self):
         server = self.start()
         # A client that disconnects in the middle of a line changes nothing.
