@@ -1,6 +1,7 @@
 // The window's files when they are not plain files: saves through links, to a FIFO and to
 // device nodes, over a file with its own mode and owner; a settings file that is a FIFO or a
 // link. Through the real windows against the simulated board.
+#include "filekinds.h"
 #include "fixture.h"
 #include "uitest.h"
 
@@ -25,58 +26,12 @@
 
 namespace {
 
-struct stat statOf(const QString &path, bool followLink = true)
-{
-    struct stat st {};
-    const QByteArray name = QFile::encodeName(path);
-    if ((followLink ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
-        st.st_mode = 0;
-    return st;
-}
-
 void saveSnapshot(AppFixture &fx, const QString &path)
 {
     fx.seam.fileNames << path;
     fx.seam.answers << UiSeam::Yes; // the overwrite question, when asked
     fx.form->findChild<QAction *>(QStringLiteral("SaveRegisterDump"))->trigger();
 }
-
-// Whether anything opens the FIFO for reading while it lives: its writer then gets in (and
-// ends that reader's wait, so that a test fails instead of hanging).
-class FifoWatch
-{
-public:
-    explicit FifoWatch(const QString &fifo) : m_fifo(QFile::encodeName(fifo))
-    {
-        m_thread = std::thread([this] {
-            while (!m_done) {
-                const int fd = ::open(m_fifo.constData(), O_WRONLY | O_NONBLOCK);
-                if (fd >= 0) {
-                    m_opened = true;
-                    ::close(fd);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        });
-    }
-    ~FifoWatch() { stop(); }
-    bool openedForReading()
-    {
-        stop();
-        return m_opened;
-    }
-
-private:
-    void stop()
-    {
-        m_done = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    QByteArray m_fifo;
-    std::atomic<bool> m_done{false}, m_opened{false};
-    std::thread m_thread;
-};
 
 } // namespace
 

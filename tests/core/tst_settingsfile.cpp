@@ -1,3 +1,4 @@
+#include "filekinds.h"
 #include "settingsfile.h"
 
 #include <QDir>
@@ -252,25 +253,11 @@ void TestSettingsFile::notRegularIsReadFailure()
     else
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("EVM5170.ini")));
 
-    // A FIFO opened for reading would wait for a writer: were it ever opened, this watcher (a
-    // writer) gets in, and ends the wait so that the test fails instead of hanging.
-    std::atomic<bool> done{false}, openedByReader{false};
-    std::thread watcher([&] {
-        const QByteArray target = kind == QLatin1String("fifo-link") ? fifo : name;
-        while (!done) {
-            const int fd = ::open(target.constData(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                openedByReader = true;
-                ::close(fd);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    // A FIFO opened for reading would wait for a writer: the watch is that writer.
+    FifoWatch watch(QFile::decodeName(kind == QLatin1String("fifo-link") ? fifo : name));
     const auto settings = openSettingsFile();
     const InterfaceChoice c = readInterfaceChoice(settings.get());
-    done = true;
-    watcher.join();
-    QVERIFY(!openedByReader);
+    QVERIFY(!watch.openedForReading());
     QVERIFY(!c.ok);
     QCOMPARE(c.itemIndex, 1);
     QCOMPARE(c.chosenAddress, 69);

@@ -1,3 +1,4 @@
+#include "filekinds.h"
 #include "textfiles.h"
 
 #include <QDir>
@@ -223,17 +224,6 @@ void TestTextFiles::readFailures()
     QVERIFY2(!error->isEmpty(), "a failure must say why");
 }
 
-namespace {
-struct stat statOf(const QString &path, bool followLink = true)
-{
-    struct stat st {};
-    const QByteArray name = QFile::encodeName(path);
-    if ((followLink ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
-        st.st_mode = 0;
-    return st;
-}
-} // namespace
-
 void TestTextFiles::saveFollowsLinks()
 {
     QTemporaryDir dir;
@@ -388,24 +378,10 @@ void TestTextFiles::readNeverOpensFifo()
     QTemporaryDir dir;
     const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
     QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-    // Were the FIFO opened for reading, this writer would get in (and end the wait, so that
-    // the test fails instead of hanging).
-    std::atomic<bool> done{false}, opened{false};
-    std::thread writer([&] {
-        while (!done) {
-            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                opened = true;
-                ::close(fd);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    FifoWatch watch(QFile::decodeName(fifo));
     QByteArray bytes;
     const auto error = readWholeFile(QFile::decodeName(fifo), bytes);
-    done = true;
-    writer.join();
-    QVERIFY(!opened);
+    QVERIFY(!watch.openedForReading());
     QVERIFY(error.has_value());
     QVERIFY(bytes.isEmpty());
 }

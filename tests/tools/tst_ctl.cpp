@@ -8,6 +8,7 @@
 #include "registers.h"
 #include "script.h"
 #include "textfiles.h"
+#include "filekinds.h"
 #include "toolrun.h"
 
 #include <QDir>
@@ -117,7 +118,7 @@ private:
         for (const QString &kv : env)
             e.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
 
-        Run r{runTool(e, m_dir->path(), args, input)};
+        Run r{runTool(e, m_dir->path(), args, input), {}};
         r.trace = QString::fromLatin1(fileText(QStringLiteral("trace.txt"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         return r;
     }
@@ -784,22 +785,10 @@ void TestCtl::settingsFileThatIsNotAFile()
     QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("config")));
     const QByteArray fifo = QFile::encodeName(path(QStringLiteral("config/EVM5170.ini")));
     QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
-    std::atomic<bool> done{false}, opened{false};
-    std::thread writer([&] {
-        while (!done) {
-            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                opened = true;
-                ::close(fd);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    FifoWatch watch(QFile::decodeName(fifo));
     setChip(regs("0x46=0x0A"));
     const Run r = ctl({QStringLiteral("read"), QStringLiteral("0x46")});
-    done = true;
-    writer.join();
-    QVERIFY(!opened);
+    QVERIFY(!watch.openedForReading());
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, QByteArray("0x0A\n"));
     QCOMPARE(r.err.count('\n'), 1);
