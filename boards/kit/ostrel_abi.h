@@ -52,6 +52,7 @@ enum {
     OSTREL_BAD_REGISTER = 0x0005,   /* a register or a line the library does not have */
     OSTREL_NO_ACKNOWLEDGE = 0x0101, /* nothing answered at the chip's address */
     OSTREL_NOT_OPEN = 0x0102,       /* before _init, after _close, no board, or the board was lost */
+    OSTREL_TIMED_OUT = 0x0103,      /* no answer in time: the call may still have taken effect */
     OSTREL_SYSTEM_ERROR = 0x0200    /* plus errno: any other failure of the operating system */
 };
 
@@ -66,6 +67,12 @@ typedef int32_t (*OstrelVersionFn)(void);
  * allows and answers the text's length; ostrel_describe(NULL, 0) asks for the length alone. */
 #define OSTREL_DESCRIBE_ENTRY "ostrel_describe"
 typedef int32_t (*OstrelDescribeFn)(char *buffer, int32_t size);
+
+/* Optional, beyond the five: why the library's last call failed, as one line of text for the
+ * user (e.g. the server a remote board could not reach); empty when it has nothing to add.
+ * Copies as ostrel_describe does. Every library built with the kit has it. */
+#define OSTREL_LAST_ERROR_ENTRY "ostrel_last_error"
+typedef int32_t (*OstrelLastErrorFn)(char *buffer, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -193,4 +194,17 @@ OSTREL_ENTRY int32_t _getVer(void)
     const int32_t version = backend.version();
     record(backend, formatted("_getVer() = 0x%04X", uint32_t(version)));
     return version;
+}
+
+// Beyond the five entries, in every kit library: the backend's reason for its last failure.
+// Copies the text with its terminating NUL as far as size allows and answers its length.
+OSTREL_ENTRY int32_t ostrel_last_error(char *buffer, int32_t size)
+{
+    const std::string text = ostrel::backend().lastError();
+    if (buffer && size > 0) {
+        const size_t n = std::min(text.size(), size_t(size) - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return int32_t(text.size());
 }

@@ -41,6 +41,10 @@ public:
 
     // Every trace line, also when no trace file is set (the simulator keeps a call log).
     virtual void traced(const std::string &line) { (void)line; }
+
+    // Why the last call failed, in words for the user, beyond its code (ostrel_last_error);
+    // empty when there is nothing to add.
+    virtual std::string lastError() const { return {}; }
 };
 
 // Defined once by each board library; the shim calls it on every entry, and once when the

@@ -95,7 +95,10 @@ void TForm1::showNoBoard(const QString &boxText)
     SplashForm->hide();
     setStatusText(QLatin1String(evm::NoBoardText));
     ShowConnectionPicture(false);
-    UiSeam::current().messageBox(this, boxText, QStringLiteral("Error"), UiSeam::Icon::Error, UiSeam::Ok);
+    // The library's reason, when it gives one (a server it could not reach), on a line of its own.
+    const std::string why = boardSession.library().lastError();
+    const QString text = why.empty() ? boxText : boxText + QLatin1Char('\n') + QString::fromStdString(why);
+    UiSeam::current().messageBox(this, text, QStringLiteral("Error"), UiSeam::Icon::Error, UiSeam::Ok);
 }
 
 void TForm1::showReadBackBar()

@@ -93,9 +93,11 @@ int32_t BoardSession::connect()
 {
     m_accessFailed = false;
     m_port = m_library.init(0, &m_settings);
-    if (m_port == 0)
+    if (m_port == 0) {
         m_failure = QStringLiteral("%1 (%2)").arg(QLatin1String(NoBoardText), interfaceText(m_settings));
-    else
+        if (const std::string why = m_library.lastError(); !why.empty()) // e.g. the server it could not reach
+            m_failure += QStringLiteral(": ") + QString::fromStdString(why);
+    } else
         m_failure.clear();
     return m_port;
 }

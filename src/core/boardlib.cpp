@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace evm {
 
 namespace {
@@ -118,6 +120,7 @@ BoardLibrary::LoadStatus BoardLibrary::resolveEntries()
     m_write = write;
     m_getVer = getVer;
     m_describe = reinterpret_cast<OstrelDescribeFn>(m_lib.resolve(OSTREL_DESCRIBE_ENTRY));
+    m_lastError = reinterpret_cast<OstrelLastErrorFn>(m_lib.resolve(OSTREL_LAST_ERROR_ENTRY));
     return LoadStatus::Loaded;
 }
 
@@ -131,6 +134,7 @@ void BoardLibrary::unload()
     m_write = nullptr;
     m_getVer = nullptr;
     m_describe = nullptr;
+    m_lastError = nullptr;
     m_lib.unload();
 }
 
@@ -192,6 +196,18 @@ QByteArray BoardLibrary::describe()
     QByteArray text(length + 1, '\0');
     m_describe(text.data(), int32_t(text.size()));
     text.truncate(qstrnlen(text.constData(), text.size()));
+    return text;
+}
+
+std::string BoardLibrary::lastError()
+{
+    const int32_t length = m_lastError ? m_lastError(nullptr, 0) : -1;
+    if (length <= 0)
+        return {};
+    // A reason is a line for a message box: a longer one is cut, not refused.
+    std::string text(size_t(std::min(length, int32_t(1023))) + 1, '\0');
+    m_lastError(text.data(), int32_t(text.size()));
+    text.resize(std::char_traits<char>::length(text.c_str()));
     return text;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace evm {
 
@@ -57,6 +58,8 @@ public:
     int32_t getVer();
     // What the library says of how it reaches the board; empty when it has no such entry.
     QByteArray describe();
+    // The library's reason for its last failure (ostrel_last_error); empty when it gives none.
+    std::string lastError();
 
     // Called after every entry call with a one-line description (for --trace).
     std::function<void(const QString &)> trace;
@@ -75,6 +78,7 @@ private:
     DataFn m_write = nullptr;
     VersionFn m_getVer = nullptr;
     OstrelDescribeFn m_describe = nullptr;
+    OstrelLastErrorFn m_lastError = nullptr;
 };
 
 } // namespace evm
