@@ -15,12 +15,15 @@
 #include "ostrel_shim.h"
 #include "state.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 
 #define OSTREL_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -32,6 +35,7 @@ constexpr int kDefaultPort = 1;
 constexpr int kDefaultVersion = 0x1000;
 constexpr int kDefaultIicAddress = 0x44;
 constexpr int kFaultKinds = 3;
+constexpr size_t kLogBytes = 1024 * 1024;
 
 struct Fault {
     int32_t code = 0;
@@ -126,6 +130,7 @@ public:
 
     int32_t readRegister(int32_t reg, uint8_t &value) override
     {
+        pause();
         int32_t code = board.refusal(reg);
         if (code == OSTREL_OK)
             code = board.injected(OSTREL_SIM_FAULT_READ);
@@ -136,6 +141,7 @@ public:
 
     int32_t writeRegister(int32_t reg, uint8_t value) override
     {
+        pause();
         int32_t code = board.refusal(reg);
         if (code == OSTREL_OK)
             code = board.injected(OSTREL_SIM_FAULT_WRITE);
@@ -146,6 +152,7 @@ public:
 
     int32_t writeLine(int32_t line, uint8_t level) override
     {
+        pause();
         const int32_t code = board.injected(OSTREL_SIM_FAULT_PIN);
         if (code == OSTREL_OK)
             board.chip.driveLine(line, level);
@@ -159,14 +166,27 @@ public:
 
     void traced(const std::string &line) override
     {
-        if (board.logEnabled) {
-            board.log += line;
-            board.log += '\n';
+        if (!board.logEnabled)
+            return;
+        board.log += line;
+        board.log += '\n';
+        // The log is for tests, which look at the last few thousand calls: past its bound the
+        // older half goes, a whole line at a time, so a long run's memory stays flat.
+        if (board.log.size() > kLogBytes) {
+            const size_t cut = board.log.find('\n', board.log.size() - kLogBytes / 2);
+            board.log.erase(0, cut + 1);
         }
     }
 
 private:
     static std::optional<long long> integerSetting(const char *name);
+
+    // A slow bus, for the tests of a server shared by several clients.
+    void pause() const
+    {
+        if (delayUs_ > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(delayUs_));
+    }
 
     void loadState()
     {
@@ -176,6 +196,7 @@ private:
     void saveState() const { ostrel::saveState(statePath_, board.chip, board.loaded); }
 
     std::string statePath_;
+    long long delayUs_ = 0;
 };
 
 std::optional<long long> SimulatedBoard::integerSetting(const char *name)
@@ -207,6 +228,8 @@ SimulatedBoard::SimulatedBoard()
         for (const ostrel::FaultSetting &fault : ostrel::parseFaults(faults))
             board.setFault(fault.kind, fault.after, fault.code);
     }
+    if (const auto value = integerSetting("OSTREL_SIM_DELAY_US"))
+        delayUs_ = std::min(*value, 1000000LL);
     if (const char *path = std::getenv("OSTREL_SIM_STATE"); path && *path)
         statePath_ = path;
 }

@@ -27,7 +27,8 @@ int ostrel_sim_register(int reg);
 void ostrel_sim_poke(int reg, int value);
 // Level last written to a board line, -1 if never written since reset.
 int ostrel_sim_line(int pin);
-// The call log: one line per library entry call, in the trace format.
+// The call log: one line per library entry call, in the trace format; the latest calls only
+// (past 1 MiB the older half goes), so it never grows without bound.
 const char *ostrel_sim_log(void);
 void ostrel_sim_clear_log(void);
 void ostrel_sim_set_log_enabled(int enabled);
