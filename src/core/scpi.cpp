@@ -246,6 +246,7 @@ const char *errorText(int code)
     case MissingParameter: return "Missing parameter";
     case UndefinedHeader: return "Undefined header";
     case CommandProtected: return "Command protected";
+    case SettingsConflict: return "Settings conflict";
     case DataOutOfRange: return "Data out of range";
     case IllegalParameterValue: return "Illegal parameter value";
     case HardwareError: return "Hardware error";
@@ -395,7 +396,14 @@ struct Handlers {
         const auto interfaceCode = int32_t(integer(0, INT32_MIN, INT32_MAX));
         const auto address = int32_t(integer(1, INT32_MIN, INT32_MAX));
         const auto port = params.size() > 2 ? int32_t(integer(2, INT32_MIN, INT32_MAX)) : 0;
-        answer(number(board().open(port, interfaceCode, address)));
+        std::string refusal;
+        const int32_t opened = board().open(port, interfaceCode, address, refusal);
+        answer(number(opened));
+        // The answer is what a library's _init would answer; the queue says why it is 0.
+        if (!refusal.empty())
+            fail(SettingsConflict, QString::fromStdString(refusal));
+        if (opened == 0)
+            fail(HardwareError, QStringLiteral("the board library found no board"));
     }
     void boardClose() { board().close(); }
     void boardReadQuery()
@@ -411,54 +419,60 @@ struct Handlers {
         const auto channel = int32_t(integer(0, INT32_MIN, INT32_MAX));
         const auto target = int32_t(integer(1, INT32_MIN, INT32_MAX));
         const auto value = uint8_t(integer(2, 0, 255));
-        if (s.m_options.readOnly) {
-            answer(number(ReadOnlyWriteCode));
-            fail(CommandProtected, QStringLiteral("the server is read-only"));
-        }
         answer(number(board().write(channel, target, value)));
     }
     void boardVersionQuery() { answer(number(board().version())); }
 };
 
+// Whether a command may change the chip, a line or the board for the other clients; a
+// read-only server refuses those (-203) before their handler runs.
+enum class Effect { Own, Shared };
+
 struct HeaderRow {
     const char *header;
     int minParams;
     int maxParams;
-    bool writes; // refused by a read-only server
+    Effect effect;
+    // What a refused query still answers, so that a board library waiting on it gets an answer.
+    std::optional<int32_t> refusedAnswer;
     void (Handlers::*run)();
 };
 
 namespace {
 
 using H = Handlers;
+constexpr Effect Own = Effect::Own;
+constexpr Effect Shared = Effect::Shared;
+constexpr std::nullopt_t None = std::nullopt;
 constexpr HeaderRow kHeaders[] = {
-    {"*IDN?", 0, 0, false, &H::idn},
-    {"*RST", 0, 0, true, &H::rst},
-    {"*CLS", 0, 0, false, &H::cls},
-    {"*OPC", 0, 0, false, &H::opc},
-    {"*OPC?", 0, 0, false, &H::opcQuery},
-    {"*WAI", 0, 0, false, &H::nothing},
-    {"*ESR?", 0, 0, false, &H::esrQuery},
-    {"*ESE", 1, 1, false, &H::ese},
-    {"*ESE?", 0, 0, false, &H::eseQuery},
-    {"*SRE", 1, 1, false, &H::sre},
-    {"*SRE?", 0, 0, false, &H::sreQuery},
-    {"*STB?", 0, 0, false, &H::stbQuery},
-    {"*TST?", 0, 0, false, &H::tstQuery},
-    {"REGister[:VALue]", 2, 2, true, &H::reg},
-    {"REGister[:VALue]?", 1, 1, false, &H::regQuery},
-    {"REGister:ALL?", 0, 0, false, &H::regAllQuery},
-    {"FIELD", 2, 2, true, &H::fieldSet},
-    {"FIELD?", 1, 1, false, &H::fieldQuery},
-    {"LINE", 2, 2, true, &H::line},
-    {"SYSTem:ERRor[:NEXT]?", 0, 0, false, &H::errorQuery},
-    {"SYSTem:ERRor:COUNt?", 0, 0, false, &H::errorCountQuery},
-    {"SYSTem:VERSion?", 0, 0, false, &H::versionQuery},
-    {"BOARD:OPEN?", 2, 3, false, &H::boardOpenQuery},
-    {"BOARD:CLOSE", 0, 0, false, &H::boardClose},
-    {"BOARD:READ?", 2, 2, false, &H::boardReadQuery},
-    {"BOARD:WRITE?", 3, 3, false, &H::boardWriteQuery}, // answers its refusal itself
-    {"BOARD:VERsion?", 0, 0, false, &H::boardVersionQuery},
+    {"*IDN?", 0, 0, Own, None, &H::idn},
+    {"*RST", 0, 0, Shared, None, &H::rst},
+    {"*CLS", 0, 0, Own, None, &H::cls},
+    {"*OPC", 0, 0, Own, None, &H::opc},
+    {"*OPC?", 0, 0, Own, None, &H::opcQuery},
+    {"*WAI", 0, 0, Own, None, &H::nothing},
+    {"*ESR?", 0, 0, Own, None, &H::esrQuery},
+    {"*ESE", 1, 1, Own, None, &H::ese},
+    {"*ESE?", 0, 0, Own, None, &H::eseQuery},
+    {"*SRE", 1, 1, Own, None, &H::sre},
+    {"*SRE?", 0, 0, Own, None, &H::sreQuery},
+    {"*STB?", 0, 0, Own, None, &H::stbQuery},
+    {"*TST?", 0, 0, Own, None, &H::tstQuery},
+    {"REGister[:VALue]", 2, 2, Shared, None, &H::reg},
+    {"REGister[:VALue]?", 1, 1, Own, None, &H::regQuery},
+    {"REGister:ALL?", 0, 0, Own, None, &H::regAllQuery},
+    {"FIELD", 2, 2, Shared, None, &H::fieldSet},
+    {"FIELD?", 1, 1, Own, None, &H::fieldQuery},
+    {"LINE", 2, 2, Shared, None, &H::line},
+    {"SYSTem:ERRor[:NEXT]?", 0, 0, Own, None, &H::errorQuery},
+    {"SYSTem:ERRor:COUNt?", 0, 0, Own, None, &H::errorCountQuery},
+    {"SYSTem:VERSion?", 0, 0, Own, None, &H::versionQuery},
+    // A hold on the board keeps others from reopening it, and a reopen changes it for all.
+    {"BOARD:OPEN?", 2, 3, Shared, 0, &H::boardOpenQuery},
+    {"BOARD:CLOSE", 0, 0, Shared, None, &H::boardClose},
+    {"BOARD:READ?", 2, 2, Own, None, &H::boardReadQuery},
+    {"BOARD:WRITE?", 3, 3, Shared, ReadOnlyWriteCode, &H::boardWriteQuery},
+    {"BOARD:VERsion?", 0, 0, Own, None, &H::boardVersionQuery},
 };
 
 const std::vector<Pattern> &patterns()
@@ -517,9 +531,12 @@ Session::Outcome Session::runUnit(QByteArrayView text, QByteArray &path, std::op
             fail(MissingParameter);
         if (u.params.size() > row->maxParams)
             fail(ParameterNotAllowed);
-        if (row->writes && m_options.readOnly)
-            fail(CommandProtected, QStringLiteral("the server is read-only"));
         Handlers h{*this, u.params, response};
+        if (row->effect == Effect::Shared && m_options.readOnly) {
+            if (row->refusedAnswer)
+                h.answer(number(*row->refusedAnswer));
+            fail(CommandProtected, QStringLiteral("the server is read-only"));
+        }
         (h.*(row->run))();
         return Outcome::Done;
     } catch (const Failure &f) {
@@ -531,25 +548,60 @@ Session::Outcome Session::runUnit(QByteArrayView text, QByteArray &path, std::op
 
 std::optional<QByteArray> Session::execute(QByteArrayView line)
 {
-    std::optional<QByteArray> out;
-    QByteArray path;
-    qsizetype start = 0;
-    for (qsizetype k = 0; k <= line.size(); ++k) {
-        if (k < line.size() && line[k] != ';')
-            continue;
-        const QByteArrayView unit = trimmed(line.sliced(start, k - start));
-        start = k + 1;
-        if (unit.isEmpty())
-            continue;
-        std::optional<QByteArray> response;
-        const Outcome outcome = runUnit(unit, path, response);
-        if (response && out)
-            out->append(';').append(*response);
-        else if (response)
-            out = std::move(response);
-        if (outcome == Outcome::StopLine)
-            break;
+    startLine(line);
+    while (runNext()) {
     }
+    return takeAnswer();
+}
+
+void Session::startLine(QByteArrayView line)
+{
+    m_line = Line();
+    m_line.text = line.toByteArray();
+    findNext(0);
+}
+
+void Session::findNext(qsizetype from)
+{
+    const QByteArrayView text(m_line.text);
+    while (from <= text.size()) {
+        qsizetype end = m_line.text.indexOf(';', from);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView unit = trimmed(text.sliced(from, end - from));
+        from = end + 1;
+        if (!unit.isEmpty()) {
+            m_line.unit = unit;
+            m_line.after = from;
+            m_line.pending = true;
+            return;
+        }
+    }
+    m_line.pending = false;
+}
+
+bool Session::runNext()
+{
+    if (!m_line.pending)
+        return false;
+    std::optional<QByteArray> response;
+    const Outcome outcome = runUnit(m_line.unit, m_line.path, response);
+    if (response && m_line.answer)
+        m_line.answer->append(';').append(*response);
+    else if (response)
+        m_line.answer = std::move(response);
+    if (outcome == Outcome::StopLine)
+        m_line.pending = false;
+    else
+        findNext(m_line.after);
+    return true;
+}
+
+std::vector<CommandInfo> commandTable()
+{
+    std::vector<CommandInfo> out;
+    for (const HeaderRow &row : kHeaders)
+        out.push_back({row.header, row.effect == Effect::Shared});
     return out;
 }
 
