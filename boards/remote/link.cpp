@@ -1,57 +1,31 @@
 #include "link.h"
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
+#include <asio/connect.hpp>
+#include <asio/read_until.hpp>
+#include <asio/write.hpp>
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <charconv>
+#include <vector>
 
 namespace ostrel {
 
 namespace {
 
-constexpr size_t kMaxAnswer = 4096; // every answer of the BOARD commands is a few numbers
+using asio::ip::tcp;
 
-long long nowMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
+constexpr size_t kMaxAnswer = 4096; // every answer of the BOARD commands is a few numbers or an error
 
-// Waits for events on fd until the deadline; false on a timeout or a failure of poll.
-bool waitFor(int fd, short events, long long deadline, std::string &why)
-{
-    for (;;) {
-        const long long left = deadline - nowMs();
-        if (left <= 0) {
-            why = "no answer in time";
-            return false;
-        }
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, int(left));
-        if (n > 0)
-            return true;
-        if (n < 0 && errno != EINTR) {
-            why = std::strerror(errno);
-            return false;
-        }
-    }
-}
-
-bool splitAddress(const std::string &address, std::string &host, std::string &port)
+bool splitAddress(const std::string &address, std::string &host, uint16_t &port)
 {
     const size_t colon = address.rfind(':');
-    if (colon == std::string::npos || colon + 1 == address.size())
+    if (colon == std::string::npos)
+        return false;
+    const char *first = address.data() + colon + 1;
+    const char *last = address.data() + address.size();
+    const auto [end, error] = std::from_chars(first, last, port);
+    if (first == last || error != std::errc() || end != last)
         return false;
     host = address.substr(0, colon);
-    port = address.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     return !host.empty();
@@ -59,131 +33,160 @@ bool splitAddress(const std::string &address, std::string &host, std::string &po
 
 } // namespace
 
-void Link::fail(const std::string &why)
+bool Link::wait(int &pending, Clock::time_point deadline)
 {
-    why_ = why;
-    drop();
+    io_.restart();
+    while (pending > 0 && io_.run_one_until(deadline)) {
+    }
+    if (pending == 0)
+        return true;
+    // The operations still waiting end at once, so that nothing refers to this call's state later.
+    asio::error_code ignored;
+    socket_.cancel(ignored);
+    io_.restart();
+    while (pending > 0 && io_.run_one()) {
+    }
+    return false;
 }
 
-void Link::drop()
+Link::Outcome Link::connect(const std::string &address, Clock::time_point deadline)
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    close();
+    std::string host;
+    uint16_t port = 0;
+    if (!splitAddress(address, host, port)) {
+        why_ = "\"" + address + "\" is not HOST:PORT";
+        return Outcome::Failed;
+    }
+    std::vector<tcp::endpoint> endpoints;
+    asio::error_code ec;
+    const asio::ip::address numeric = asio::ip::make_address(host, ec);
+    if (!ec) {
+        endpoints.emplace_back(numeric, port);
+    } else {
+        // A name: the system's resolver, which has no deadline of its own.
+        tcp::resolver resolver(io_);
+        const tcp::resolver::results_type found = resolver.resolve(host, std::to_string(port), ec);
+        if (ec) {
+            why_ = "cannot resolve " + host + ": " + ec.message();
+            return Outcome::Failed;
+        }
+        for (const auto &entry : found)
+            endpoints.push_back(entry.endpoint());
+    }
+    asio::error_code result;
+    int pending = 1;
+    asio::async_connect(socket_, endpoints, [&](const asio::error_code &e, const tcp::endpoint &) {
+        result = e;
+        --pending;
+    });
+    if (!wait(pending, deadline)) {
+        abort();
+        why_ = "no connection in time";
+        return Outcome::TimedOut;
+    }
+    if (result) {
+        close();
+        why_ = "cannot connect: " + result.message();
+        return Outcome::Failed;
+    }
+    socket_.set_option(tcp::no_delay(true), ec); // one short line per call
+    return Outcome::Done;
+}
+
+bool Link::usable()
+{
+    if (!socket_.is_open() || !in_.empty())
+        return false; // an answer nobody asked for: out of step with the server
+    asio::error_code ec, ignored;
+    char c = 0;
+    socket_.non_blocking(true, ignored);
+    socket_.read_some(asio::buffer(&c, 1), ec);
+    socket_.non_blocking(false, ignored);
+    return ec == asio::error::would_block || ec == asio::error::try_again;
+}
+
+void Link::close()
+{
+    asio::error_code ignored;
+    socket_.close(ignored);
     in_.clear();
 }
 
-bool Link::connectTo(const std::string &address, int connectMs)
+void Link::abort()
 {
-    drop();
-    std::string host, port;
-    if (!splitAddress(address, host, port)) {
-        why_ = "\"" + address + "\" is not HOST:PORT";
-        return false;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-        why_ = std::string("cannot resolve the host: ") + ::gai_strerror(rc);
-        return false;
-    }
-    const long long deadline = nowMs() + connectMs;
-    why_ = "no address";
-    for (addrinfo *a = found; a && fd_ < 0; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) {
-            why_ = std::strerror(errno);
-            continue;
-        }
-        const int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
-        const bool pending = rc != 0 && errno == EINPROGRESS;
-        bool ok = rc == 0 || pending;
-        if (!ok)
-            why_ = std::strerror(errno);
-        if (pending) {
-            int error = 0;
-            socklen_t len = sizeof error;
-            ok = waitFor(fd, POLLOUT, deadline, why_) && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0;
-            if (ok && error != 0) {
-                why_ = std::strerror(error);
-                ok = false;
-            }
-        }
-        if (!ok) {
-            ::close(fd);
-            continue;
-        }
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one); // one short line per call
-        fd_ = fd;
-    }
-    ::freeaddrinfo(found);
-    if (fd_ < 0)
-        why_ = "cannot connect: " + why_;
-    return fd_ >= 0;
+    asio::error_code ignored;
+    if (socket_.is_open())
+        socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+    close();
 }
 
-bool Link::sendAll(const std::string &bytes, long long deadline)
+Link::Outcome Link::send(const std::string &line, Clock::time_point deadline)
 {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += size_t(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(fd_, POLLOUT, deadline, why_))
-                return false;
-        } else if (n < 0 && errno != EINTR) {
-            why_ = std::strerror(errno);
-            return false;
-        }
-    }
-    return true;
-}
-
-std::optional<std::string> Link::ask(const std::string &line, int answerMs)
-{
-    if (fd_ < 0) {
+    if (!socket_.is_open()) {
         why_ = "not connected";
-        return std::nullopt;
+        return Outcome::Failed;
     }
-    const long long deadline = nowMs() + answerMs;
-    if (!sendAll(line + "\n", deadline)) {
-        fail("sending: " + why_);
-        return std::nullopt;
+    out_ = line + '\n';
+    asio::error_code writeError;
+    int pending = 1;
+    asio::async_write(socket_, asio::buffer(out_), [&](const asio::error_code &e, size_t) {
+        writeError = e;
+        --pending;
+    });
+    if (!wait(pending, deadline)) {
+        why_ = "could not send in time";
+        return Outcome::TimedOut;
     }
-    for (;;) {
-        const size_t nl = in_.find('\n');
-        if (nl != std::string::npos) {
-            std::string answer = in_.substr(0, nl);
-            in_.erase(0, nl + 1);
-            if (!answer.empty() && answer.back() == '\r')
-                answer.pop_back();
-            return answer;
-        }
-        if (in_.size() > kMaxAnswer) {
-            fail("an answer too long to be one");
-            return std::nullopt;
-        }
-        char buffer[1024];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            in_.append(buffer, size_t(n));
-        } else if (n == 0) {
-            fail("the server closed the connection");
-            return std::nullopt;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitFor(fd_, POLLIN, deadline, why_)) {
-                fail(why_);
-                return std::nullopt;
-            }
-        } else if (errno != EINTR) {
-            fail(std::strerror(errno));
-            return std::nullopt;
-        }
+    if (writeError) {
+        why_ = "sending: " + writeError.message();
+        return Outcome::Failed;
     }
+    return Outcome::Done;
+}
+
+Link::Outcome Link::ask(const std::string &line, std::string &answer, Clock::time_point deadline)
+{
+    if (!socket_.is_open()) {
+        why_ = "not connected";
+        return Outcome::Failed;
+    }
+    out_ = line + '\n';
+    asio::error_code writeError, readError;
+    size_t length = 0;
+    int pending = 2;
+    asio::async_write(socket_, asio::buffer(out_), [&](const asio::error_code &e, size_t) {
+        writeError = e;
+        --pending;
+        asio::error_code ignored;
+        if (e)
+            socket_.cancel(ignored); // no answer will come
+    });
+    asio::async_read_until(socket_, asio::dynamic_buffer(in_, kMaxAnswer), '\n',
+                           [&](const asio::error_code &e, size_t n) {
+                               readError = e;
+                               length = n;
+                               --pending;
+                           });
+    if (!wait(pending, deadline)) {
+        why_ = "no answer in time";
+        return Outcome::TimedOut;
+    }
+    if (writeError) {
+        why_ = "sending: " + writeError.message();
+        return Outcome::Failed;
+    }
+    if (readError) {
+        why_ = readError == asio::error::eof         ? "the server closed the connection"
+               : readError == asio::error::not_found ? "an answer too long to be one"
+                                                     : readError.message();
+        return Outcome::Failed;
+    }
+    answer = in_.substr(0, length - 1);
+    in_.erase(0, length);
+    if (!answer.empty() && answer.back() == '\r')
+        answer.pop_back();
+    return Outcome::Done;
 }
 
 } // namespace ostrel

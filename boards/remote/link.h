@@ -1,38 +1,51 @@
-// One TCP connection to the instrument server, spoken in lines. Plain POSIX sockets: the
-// library is loaded into the program's process and brings nothing of its own along. Every
-// wait is bounded, so a server that stops answering never hangs the caller for good.
+// One TCP connection to the instrument server, spoken in lines, on standalone Asio so that
+// the library builds for Windows too. Each call blocks until it is done or its deadline has
+// passed; a server that stops answering never holds the caller beyond that.
 #pragma once
 
-#include <optional>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include <chrono>
 #include <string>
 
 namespace ostrel {
 
 class Link {
 public:
+    using Clock = std::chrono::steady_clock;
+    enum class Outcome { Done, TimedOut, Failed };
+
     Link() = default;
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
-    ~Link() { drop(); }
+    ~Link() { close(); }
 
-    // "host:port" or "[v6 address]:port". False, with the reason in why(), when the server
-    // cannot be reached within connectMs.
-    bool connectTo(const std::string &address, int connectMs);
-    void drop();
-    bool isOpen() const { return fd_ >= 0; }
+    // "host:port" or "[v6 address]:port"; replaces any connection there was.
+    Outcome connect(const std::string &address, Clock::time_point deadline);
+    bool isOpen() const { return socket_.is_open(); }
+    // Open, nothing unread on it, and not closed by the server since.
+    bool usable();
+    // A normal close: what was sent still reaches the server.
+    void close();
+    // A reset: the server drops whatever it still holds of this connection, run or not.
+    void abort();
 
-    // Sends one line and waits up to answerMs for the one-line answer (without its "\n").
-    // nullopt on any failure, with the link dropped and the reason in why().
-    std::optional<std::string> ask(const std::string &line, int answerMs);
+    Outcome send(const std::string &line, Clock::time_point deadline);
+    // Sends one line and waits for the one-line answer (without its "\n").
+    Outcome ask(const std::string &line, std::string &answer, Clock::time_point deadline);
 
+    // Why the last call did not give Done.
     const std::string &why() const { return why_; }
 
 private:
-    bool sendAll(const std::string &bytes, long long deadline);
-    void fail(const std::string &why);
+    // Runs the handlers of what was started until pending is 0; false when the deadline came first.
+    bool wait(int &pending, Clock::time_point deadline);
 
-    int fd_ = -1;
+    asio::io_context io_{1};
+    asio::ip::tcp::socket socket_{io_};
     std::string in_; // received, not yet taken
+    std::string out_;
     std::string why_;
 };
 

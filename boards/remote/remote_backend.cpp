@@ -1,19 +1,30 @@
 // libOstrelRemote.so: the board of another machine, through the instrument server there
 // (evm5170ctl serve). The server is named by EVM_BOARD_REMOTE=host:port, read at every _init;
 // each entry becomes one BOARD command and its answer, and the library's codes of the far
-// side come back unchanged. A connection lost makes every access answer "not open" until
-// the next _init connects again.
+// side come back unchanged.
+//
+// One connection serves from one _init to the next: _close sends BOARD:CLOSE and does not wait
+// (the server runs one connection's lines in order, so the next BOARD:OPEN? comes after it),
+// and a new _init connects again only when the connection is lost or another server is named.
+// A call that gets no answer in time answers OSTREL_TIMED_OUT and resets the connection, so
+// the server drops what it still holds of it (a write given up on never runs); it counts as
+// lost, and every call fails at once until the next _init: one user action waits one timeout.
 #include "link.h"
 #include "ostrel_shim.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
 
+using Clock = ostrel::Link::Clock;
+using Outcome = ostrel::Link::Outcome;
+
 constexpr const char *kDefaultServer = "127.0.0.1:5025";
-constexpr int kConnectMs = 3000;
-constexpr int kAnswerMs = 5000;
+constexpr int kDefaultConnectMs = 3000;
+constexpr int kDefaultAnswerMs = 5000;
 
 // A whole answer of decimal integers separated by commas, into out; false when it is not one.
 template <size_t N>
@@ -37,42 +48,88 @@ bool parseAnswer(const std::string &text, long long (&out)[N])
     return *p == '\0';
 }
 
+// Milliseconds from the environment, or fallback.
+int milliseconds(const char *variable, int fallback)
+{
+    const char *text = std::getenv(variable);
+    if (!text || !*text)
+        return fallback;
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 1 || value > 600000) {
+        ostrel::warn("%s: \"%s\" is not a number of milliseconds 1..600000, using %d", variable, text, fallback);
+        return fallback;
+    }
+    return int(value);
+}
+
+std::string secondsText(int ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, ms % 1000 == 0 ? "%.0f s" : "%.1f s", ms / 1000.0);
+    return text;
+}
+
+// The text of a SYSTem:ERRor? answer such as -221,"Settings conflict;the board is held ...":
+// what follows the ';' when there is one, else the error's own text.
+std::string errorReason(const std::string &answer)
+{
+    const size_t open = answer.find('"');
+    const size_t close = answer.rfind('"');
+    if (open == std::string::npos || close <= open)
+        return answer;
+    const std::string text = answer.substr(open + 1, close - open - 1);
+    const size_t semicolon = text.find(';');
+    return semicolon == std::string::npos ? text : text.substr(semicolon + 1);
+}
+
 class RemoteBackend : public ostrel::Backend {
 public:
     const char *name() const override { return "REMOTE"; }
 
     int32_t open(int32_t port, const OstrelConnectionSettings &settings) override
     {
-        lost_ = false;
-        server_ = serverAddress();
-        if (!link_.connectTo(server_, kConnectMs)) {
-            warn(link_.why());
-            return 0;
+        reason_.clear();
+        timedOut_ = false;
+        readSettings();
+        // The whole _init, connection included, waits one answer's time at most.
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(answerMs_);
+        if (lost_ || wanted_ != server_ || !link_.usable()) {
+            if (!connect(deadline))
+                return 0;
         }
-        long long answer[1];
-        if (!ask("BOARD:OPEN? " + std::to_string(settings.interfaceCode) + ',' + std::to_string(settings.deviceAddress)
-                     + ',' + std::to_string(port),
-                 answer))
+        lost_ = false;
+        long long opened[1];
+        // *CLS first, so that the queue holds this open's reason alone when it answers 0.
+        if (ask("*CLS;BOARD:OPEN? " + std::to_string(settings.interfaceCode) + ',' + std::to_string(settings.deviceAddress)
+                    + ',' + std::to_string(port),
+                opened, deadline)
+            != Outcome::Done)
             return 0;
-        return int32_t(answer[0]);
+        if (opened[0] == 0) {
+            std::string error;
+            if (askText("SYST:ERR?", error, deadline) == Outcome::Done)
+                reason_ = server_ + ": " + (error.rfind("0,", 0) == 0 ? std::string("no board there") : errorReason(error));
+        }
+        return int32_t(opened[0]);
     }
 
     void close() override
     {
-        // Waits for the server to have closed its board, so that whatever comes next there
-        // comes after it.
-        if (link_.isOpen()) {
-            long long done[1];
-            ask("BOARD:CLOSE;*OPC?", done);
-        }
-        link_.drop();
+        if (!link_.isOpen() || lost_)
+            return;
+        // Not waited for: the next BOARD:OPEN? of this connection runs after it all the same.
+        const Outcome sent = link_.send("BOARD:CLOSE", Clock::now() + std::chrono::milliseconds(answerMs_));
+        if (sent != Outcome::Done)
+            lose(sent);
     }
 
     int32_t readRegister(int32_t reg, uint8_t &value) override
     {
         long long answer[2];
-        if (!ask("BOARD:READ? 0," + std::to_string(reg), answer))
-            return OSTREL_NOT_OPEN;
+        const Outcome outcome = ask("BOARD:READ? 0," + std::to_string(reg), answer, callDeadline());
+        if (outcome != Outcome::Done)
+            return outcome == Outcome::TimedOut ? OSTREL_TIMED_OUT : OSTREL_NOT_OPEN;
         value = uint8_t(answer[1]);
         return int32_t(answer[0]);
     }
@@ -83,64 +140,113 @@ public:
 
     int32_t version() override
     {
+        if (timedOut_)
+            return 0; // the server did not answer: nothing more waits for it until the next _init
         // Also before _init (the tool's info, the About box): a connection of its own then.
-        if (!link_.isOpen() && !link_.connectTo(serverAddress(), kConnectMs)) {
-            warn(link_.why());
-            return 0;
+        if (!link_.isOpen()) {
+            readSettings();
+            if (!connect(callDeadline()))
+                return 0;
         }
         long long answer[1];
-        return ask("BOARD:VER?", answer) ? int32_t(answer[0]) : 0;
+        return ask("BOARD:VER?", answer, callDeadline()) == Outcome::Done ? int32_t(answer[0]) : 0;
     }
 
     bool connected() const override { return !lost_; }
 
+    std::string lastError() const override { return reason_; }
+
 private:
-    static std::string serverAddress()
+    void readSettings()
     {
         const char *text = std::getenv("EVM_BOARD_REMOTE");
-        return text && *text ? std::string(text) : std::string(kDefaultServer);
+        wanted_ = text && *text ? std::string(text) : std::string(kDefaultServer);
+        answerMs_ = milliseconds("EVM_BOARD_REMOTE_TIMEOUT_MS", kDefaultAnswerMs);
+        connectMs_ = milliseconds("EVM_BOARD_REMOTE_CONNECT_MS", kDefaultConnectMs);
+    }
+
+    Clock::time_point callDeadline() const { return Clock::now() + std::chrono::milliseconds(answerMs_); }
+
+    bool connect(Clock::time_point deadline)
+    {
+        server_ = wanted_;
+        deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(connectMs_));
+        const Outcome outcome = link_.connect(server_, deadline);
+        if (outcome == Outcome::Done)
+            return true;
+        lost_ = true;
+        timedOut_ = outcome == Outcome::TimedOut;
+        reason_ = server_ + ": " + (timedOut_ ? "no connection within " + secondsText(connectMs_) : link_.why());
+        ostrel::warn("remote board at %s", reason_.c_str());
+        return false;
     }
 
     int32_t write(int32_t channel, int32_t target, uint8_t value)
     {
         long long answer[1];
-        if (!ask("BOARD:WRITE? " + std::to_string(channel) + ',' + std::to_string(target) + ','
-                     + std::to_string(value),
-                 answer))
-            return OSTREL_NOT_OPEN;
+        const Outcome outcome = ask("BOARD:WRITE? " + std::to_string(channel) + ',' + std::to_string(target) + ','
+                                        + std::to_string(value),
+                                    answer, callDeadline());
+        if (outcome != Outcome::Done)
+            return outcome == Outcome::TimedOut ? OSTREL_TIMED_OUT : OSTREL_NOT_OPEN;
         return int32_t(answer[0]);
     }
 
-    // One command and its answer; anything else than the expected numbers loses the connection,
-    // since the answers that follow could no longer be told apart.
-    template <size_t N>
-    bool ask(const std::string &command, long long (&answer)[N])
+    Outcome askText(const std::string &command, std::string &text, Clock::time_point deadline)
     {
         if (!link_.isOpen()) {
             lost_ = true;
-            return false;
+            return Outcome::Failed;
         }
-        const std::optional<std::string> text = link_.ask(command, kAnswerMs);
-        if (text && parseAnswer(*text, answer))
-            return true;
-        if (text) {
-            link_.drop();
-            warn("unexpected answer \"" + text->substr(0, 80) + "\" to " + command);
-        } else {
-            warn(link_.why());
-        }
-        lost_ = true;
-        return false;
+        const Outcome outcome = link_.ask(command, text, deadline);
+        if (outcome != Outcome::Done)
+            lose(outcome);
+        return outcome;
     }
 
-    void warn(const std::string &why) const
+    // One command and its answer. Anything but the expected numbers loses the connection, since
+    // the answers that follow could no longer be told apart.
+    template <size_t N>
+    Outcome ask(const std::string &command, long long (&answer)[N], Clock::time_point deadline)
     {
-        ostrel::warn("remote board at %s: %s", server_.empty() ? serverAddress().c_str() : server_.c_str(), why.c_str());
+        std::string text;
+        if (const Outcome outcome = askText(command, text, deadline); outcome != Outcome::Done)
+            return outcome;
+        if (parseAnswer(text, answer))
+            return Outcome::Done;
+        // A server that refuses this client says why in its one line.
+        const std::string what = text.rfind("refused: ", 0) == 0 ? text.substr(0, 200)
+                                                                 : "unexpected answer \"" + text.substr(0, 80) + "\" to " + command;
+        link_.close();
+        lost_ = true;
+        reason_ = server_ + ": " + what;
+        ostrel::warn("remote board at %s", reason_.c_str());
+        return Outcome::Failed;
+    }
+
+    void lose(Outcome outcome)
+    {
+        lost_ = true;
+        if (outcome == Outcome::TimedOut) {
+            // A reset, not a close: the server then drops the lines of ours it has not run.
+            link_.abort();
+            timedOut_ = true;
+            reason_ = server_ + ": no answer within " + secondsText(answerMs_);
+        } else {
+            link_.close();
+            reason_ = server_ + ": " + link_.why();
+        }
+        ostrel::warn("remote board at %s", reason_.c_str());
     }
 
     ostrel::Link link_;
-    std::string server_;
+    std::string wanted_; // the server EVM_BOARD_REMOTE names
+    std::string server_; // the one the link goes to
+    int answerMs_ = kDefaultAnswerMs;
+    int connectMs_ = kDefaultConnectMs;
     bool lost_ = false;
+    bool timedOut_ = false;
+    std::string reason_;
 };
 
 } // namespace

@@ -30,10 +30,14 @@ const Option kOptions[] = {
      [](Invocation &i, const QString &) { i.check = true; }},
     {"listen", "HOST:PORT", "serve", "the address to listen on (default 127.0.0.1:5025)",
      [](Invocation &i, const QString &v) { i.listen = v; }},
-    {"read-only", nullptr, "serve", "refuse every command that writes the chip or a line",
+    {"read-only", nullptr, "serve", "refuse every command that changes the chip, a line or the board",
      [](Invocation &i, const QString &) { i.readOnly = true; }},
     {"max-clients", "N", "serve", "clients served at once; more are refused (default 8)",
      [](Invocation &i, const QString &v) { i.maxClients = v; }},
+    {"allow", "ADDR[/BITS]", "serve", "accept only these clients (repeatable), e.g. 192.168.1.0/24",
+     [](Invocation &i, const QString &v) { i.allow << v; }},
+    {"idle-timeout", "SECS", "serve", "close a client silent for SECS seconds (default 0: never)",
+     [](Invocation &i, const QString &v) { i.idleTimeout = v; }},
 };
 
 const Option *findOption(QStringView name)

@@ -43,6 +43,8 @@ struct Invocation {
     std::optional<QString> listen; // serve
     bool readOnly = false;
     std::optional<QString> maxClients;
+    QStringList allow; // every --allow, in order
+    std::optional<QString> idleTimeout;
 };
 
 // The invocation, or a one-line usage error.

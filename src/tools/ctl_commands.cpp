@@ -150,17 +150,26 @@ public:
     uint8_t read(int reg)
     {
         const BoardSession::Access a = session().read(reg);
+        if (a.code == OSTREL_TIMED_OUT)
+            fail(QStringLiteral("%1 reading register %2: no answer in time%3")
+                     .arg(evm::communicationErrorText("RDERR", a.code), hex2(reg), libraryReason()));
         if (a.code != 0)
-            fail(QStringLiteral("%1 reading register %2; please check the interface setting (%3)")
-                     .arg(evm::communicationErrorText("RDERR", a.code), hex2(reg), evm::interfaceText(m_session.settings())));
+            fail(QStringLiteral("%1 reading register %2; please check the interface setting (%3)%4")
+                     .arg(evm::communicationErrorText("RDERR", a.code), hex2(reg),
+                          evm::interfaceText(m_session.settings()), libraryReason()));
         return a.value;
     }
 
     void write(int32_t reg, uint8_t value, const QString &after = QString())
     {
-        if (const int32_t code = session().write(reg, value); code != 0)
-            fail(QStringLiteral("%1 writing %2 to register %3%4")
-                     .arg(evm::communicationErrorText("WRERR", code), hex2(value), hex2(reg), after));
+        const int32_t code = session().write(reg, value);
+        if (code == OSTREL_TIMED_OUT) // a write that got no answer may have reached the chip all the same
+            fail(QStringLiteral("%1 writing %2 to register %3%4: no answer in time, so the write may still have "
+                                "taken effect%5")
+                     .arg(evm::communicationErrorText("WRERR", code), hex2(value), hex2(reg), after, libraryReason()));
+        if (code != 0)
+            fail(QStringLiteral("%1 writing %2 to register %3%4%5")
+                     .arg(evm::communicationErrorText("WRERR", code), hex2(value), hex2(reg), after, libraryReason()));
     }
 
     evm::RegisterValues readAll()
@@ -172,6 +181,13 @@ public:
     }
 
 private:
+    // The library's own words on its last failure (the server it could not reach), as " (...)".
+    QString libraryReason()
+    {
+        const std::string why = m_session.library().lastError();
+        return why.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(why));
+    }
+
     void checkInterfaceOptions()
     {
         if (m_inv.interface) {
@@ -403,23 +419,35 @@ int serve(Call &call)
 {
     const Invocation &inv = call.invocation;
     Board &board = call.board;
-    const auto options = serveOptions(inv.listen, inv.readOnly, inv.maxClients);
-    if (const QString *error = std::get_if<QString>(&options))
-        fail(*error);
+    ServeArguments arguments;
+    arguments.readOnly = inv.readOnly;
+    if (inv.listen)
+        arguments.listen = inv.listen->toStdString();
+    if (inv.maxClients)
+        arguments.maxClients = inv.maxClients->toStdString();
+    for (const QString &a : inv.allow)
+        arguments.allow.push_back(a.toStdString());
+    if (inv.idleTimeout)
+        arguments.idleTimeout = inv.idleTimeout->toStdString();
+    const auto options = serveOptions(arguments);
+    if (const std::string *error = std::get_if<std::string>(&options))
+        fail(QString::fromStdString(*error));
     // Without a board the server still serves: BOARD:OPEN? tries again.
     if (board.open() == BoardSession::Status::NoBoard)
         printError(call.context.err,
                    QStringLiteral("warning: %1; serving without a board").arg(board.opened().failureText()));
     else
         board.session();
-    QString error;
-    const int status = serveBoard(std::get<ServeOptions>(options), board.opened(), &error,
-                                  [&call](const QString &line) {
-                                      printLine(call, line);
-                                      flushed(call.context.out);
-                                  });
+    std::string error;
+    ServeOutput output;
+    output.announce = [&call](const std::string &line) {
+        printLine(call, QString::fromStdString(line));
+        flushed(call.context.out);
+    };
+    output.warn = [&call](const std::string &line) { printError(call.context.err, QString::fromStdString(line)); };
+    const int status = serveBoard(std::get<ServeOptions>(options), board.opened(), &error, output);
     if (status != Success)
-        fail(error);
+        fail(QString::fromStdString(error));
     return status;
 }
 
@@ -471,6 +499,9 @@ constexpr Command kCommands[] = {
      "the port the system chose). Commands, one line each, ';' between several:\n"
      "  *IDN? *RST *CLS *OPC? *ESR? *STB?   REGister[:VALue][?] REG,VALUE\n"
      "  REGister:ALL?   FIELD[?] NAME,VALUE   LINE LINE,LEVEL   SYSTem:ERRor?\n"
+     "The board stays open for the whole run, shared by every client; a remote board\n"
+     "library joins it, and may reopen it under another interface only while no other\n"
+     "one holds it. Clients take turns a command at a time.\n"
      "There is no authentication: anyone who reaches the port drives the chip. Keep\n"
      "the default loopback address and reach it through an SSH tunnel.", serve},
     {"help", "[COMMAND]", 0, 1, "this help, or the help of one command", "Prints the help of COMMAND, or the list of commands.", nullptr},

@@ -45,6 +45,7 @@ public:
     int32_t version() override { return 0x0203; }
     bool connected() const override { return link; }
     void traced(const std::string &line) override { traces += line + '\n'; }
+    std::string lastError() const override { return link ? std::string() : std::string("the probe's link is down"); }
 
 private:
     template <typename... Args>

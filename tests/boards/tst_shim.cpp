@@ -29,6 +29,7 @@ private:
     TextFn calls_ = nullptr;
     TextFn traces_ = nullptr;
     SetFn setConnected_ = nullptr;
+    OstrelLastErrorFn lastError_ = nullptr;
     qsizetype m_callsSeen = 0;
     qsizetype m_tracesSeen = 0;
 
@@ -75,7 +76,8 @@ private slots:
         calls_ = reinterpret_cast<TextFn>(m_library.resolve("shimprobe_calls"));
         traces_ = reinterpret_cast<TextFn>(m_library.resolve("shimprobe_traces"));
         setConnected_ = reinterpret_cast<SetFn>(m_library.resolve("shimprobe_set_connected"));
-        QVERIFY(init_ && close_ && read_ && write_ && getVer_ && calls_ && traces_ && setConnected_);
+        lastError_ = reinterpret_cast<OstrelLastErrorFn>(m_library.resolve(OSTREL_LAST_ERROR_ENTRY));
+        QVERIFY(init_ && close_ && read_ && write_ && getVer_ && calls_ && traces_ && setConnected_ && lastError_);
     }
 
     // One session through every check, in order; the tests share the loaded library.
@@ -130,10 +132,16 @@ private slots:
                                            "_writeData(channel=0, reg=0x99, value=0x0A) = 0x0777",
                                            "_getVer() = 0x0203"}));
 
-        // A lost board is refused before anything else is looked at, until it is back.
+        // A lost board is refused before anything else is looked at, until it is back; the
+        // backend's reason is there for the asking, whole or cut to the room given.
+        QCOMPARE(lastError_(nullptr, 0), 0);
         setConnected_(0);
         QCOMPARE(read_(OSTREL_CHANNEL_CHIP, 0x46, nullptr, 7), OSTREL_NOT_OPEN);
         QCOMPARE(write_(9, 0x46, buffer, 1), OSTREL_NOT_OPEN);
+        char reason[9] = "xxxxxxxx";
+        QCOMPARE(lastError_(nullptr, 0), 24);
+        QCOMPARE(lastError_(reason, 9), 24);
+        QCOMPARE(QByteArray(reason), QByteArray("the prob"));
         setConnected_(1);
         QCOMPARE(write_(OSTREL_CHANNEL_CHIP, 0x46, buffer, 1), OSTREL_OK);
         QCOMPARE(close_(), OSTREL_OK);

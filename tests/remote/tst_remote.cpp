@@ -1,30 +1,42 @@
 // The remote board library against a real instrument server (evm5170ctl serve over the
 // simulated board, in a process of its own): the window's start-up reaches the far board
-// exactly as a local one does, and the library's rules for a server that is gone or silent.
+// exactly as a local one does, and the library's rules for a server that is gone, silent or
+// stopped: one user action waits one timeout at most, and a write given up on never runs.
 #include "boardlib.h"
+#include "ctl_commands.h"
 #include "fixture.h"
 #include "inttext.h"
 #include "main.h"
+#include "pressableimage.h"
 #include "uitest.h"
 
+#include <QBuffer>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
 constexpr int32_t kNotOpen = OSTREL_NOT_OPEN;
+// Short, to keep the suite fast; long enough that nothing answered in time is taken for a
+// silence on a loaded machine. One action may wait one timeout, never two.
+constexpr int kTimeoutMs = 1500;
+const QString kTimeoutText = QStringLiteral("no answer within 1.5 s");
 
 // evm5170ctl serve on a free loopback port, killed when it goes out of scope.
 class Server
 {
 public:
-    Server()
+    explicit Server(const QStringList &options = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_STATE", "OSTREL_SIM_IIC_ADDRESS"})
@@ -34,8 +46,8 @@ public:
         env.insert(QStringLiteral("OSTREL_SIM_TRACE"), tracePath());
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(m_dir.path());
-        m_process.start(QStringLiteral(EVM5170CTL_PATH), {QStringLiteral("serve"), QStringLiteral("--listen"),
-                                                          QStringLiteral("127.0.0.1:0")});
+        m_process.start(QStringLiteral(EVM5170CTL_PATH),
+                        QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + options);
         QByteArray out;
         QDeadlineTimer deadline(30000);
         while (!out.contains('\n') && !deadline.hasExpired() && m_process.waitForReadyRead(int(deadline.remainingTime())))
@@ -60,9 +72,39 @@ public:
         return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
+    // SIGSTOP: the system still takes connections and lines for it, nothing answers them.
+    void pause() { ::kill(pid_t(m_process.processId()), SIGSTOP); }
+    void resume() { ::kill(pid_t(m_process.processId()), SIGCONT); }
+
+    // One line sent on a connection of its own, and the one line answered (or refused).
+    QByteArray ask(const QByteArray &line) const
+    {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+        if (!s.waitForConnected(10000))
+            return "<no connection>";
+        s.write(line + '\n');
+        QByteArray answer;
+        while (!answer.endsWith('\n') && s.waitForReadyRead(10000))
+            answer += s.readAll();
+        return answer.trimmed();
+    }
+
+    // The answer once a server of --max-clients 1 has let its client go.
+    QByteArray askOnceFree(const QByteArray &line) const
+    {
+        QDeadlineTimer deadline(20000);
+        QByteArray answer;
+        do {
+            answer = ask(line);
+        } while (answer.startsWith("refused:") && !deadline.hasExpired() && (QTest::qWait(20), true));
+        return answer;
+    }
+
     // SIGTERM, and the exit status; killed when it does not end in time.
     int stop()
     {
+        resume();
         if (m_process.state() == QProcess::NotRunning)
             return m_process.exitCode();
         m_process.terminate();
@@ -120,12 +162,16 @@ class TestRemote : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { qputenv("EVM_BOARD_REMOTE_TIMEOUT_MS", QByteArray::number(kTimeoutMs)); }
     void cleanup() { qunsetenv("EVM_BOARD_REMOTE"); }
 
     void windowStartsAsAgainstALocalBoard();
     void unreachableServerIsNoBoard();
     void lostConnectionUntilTheNextInit();
     void silentServerIsBounded();
+    void stalledServerWaitsOneTimeout_data();
+    void stalledServerWaitsOneTimeout();
+    void givenUpWriteNeverRuns();
 };
 
 void TestRemote::windowStartsAsAgainstALocalBoard()
@@ -153,10 +199,11 @@ void TestRemote::windowStartsAsAgainstALocalBoard()
     QCOMPARE(fx.seam.count(QStringLiteral("box")), 0);
     QCOMPARE(fx.seam.count(QStringLiteral("message")), 0);
 
-    // The far board: the reopen's _close, then exactly what a local start-up does, in order.
+    // The far board: the window joined the board as the server holds it open, then exactly
+    // what a local start-up does after its _init, in order.
     const QStringList far = server.trace();
-    QCOMPARE(far.mid(1, 1), QStringList{QStringLiteral("_close() = 0")});
-    QCOMPARE(far.mid(2), local);
+    QCOMPARE(local.first(), far.first());
+    QCOMPARE(far.mid(1), local.mid(1));
 
     // A control changed in the window is one write on the far board.
     QCheckBox *invert = fx.find<QCheckBox>(QStringLiteral("cInvDAC1"));
@@ -167,14 +214,19 @@ void TestRemote::windowStartsAsAgainstALocalBoard()
              QStringList{QStringLiteral("_writeData(channel=0, reg=0x43, value=0x01) = 0")});
     QCOMPARE(fx.find<QPlainTextEdit>(QStringLiteral("Memo1"))->toPlainText(), QStringLiteral("0x43, 0x01"));
 
+    // The window's end gives up its hold; the board stays open until the server ends.
+    const QStringList before_end = server.trace();
     fx.destroy();
-    QCOMPARE(server.trace().last(), QStringLiteral("_close() = 0"));
+    QCOMPARE(server.ask("*OPC?"), QByteArray("1"));
+    QCOMPARE(server.trace(), before_end);
     QCOMPARE(server.stop(), 0);
+    QCOMPARE(server.trace().last(), QStringLiteral("_close() = 0"));
 }
 
 void TestRemote::unreachableServerIsNoBoard()
 {
-    qputenv("EVM_BOARD_REMOTE", "127.0.0.1:" + QByteArray::number(closedPort()));
+    const QByteArray address = "127.0.0.1:" + QByteArray::number(closedPort());
+    qputenv("EVM_BOARD_REMOTE", address);
     AppFixture fx;
     fx.create();
     qputenv("EVM_BOARD_LIBRARY", OSTREL_REMOTE_PATH);
@@ -182,7 +234,8 @@ void TestRemote::unreachableServerIsNoBoard()
     QCOMPARE(fx.form->boardPort(), 0);
     const auto boxes = fx.seam.of(QStringLiteral("box"));
     QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].text, QStringLiteral("No EVM was found"));
+    // The box names the server it could not reach, on a line of its own.
+    QCOMPARE(boxes[0].text, QStringLiteral("No EVM was found\n%1: cannot connect: Connection refused").arg(QLatin1String(address)));
     QCOMPARE(statusText(fx), QStringLiteral("No EVM was found"));
 }
 
@@ -219,6 +272,8 @@ void TestRemote::lostConnectionUntilTheNextInit()
     QCOMPARE(readOnce(lib, 0x46, &value), 0);
     QCOMPARE(int(value), 0x00); // a fresh board behind the new server
     lib.close();
+    QCOMPARE(again.stop(), 0);
+    QCOMPARE(again.trace().count(QStringLiteral("_close() = 0")), 1);
     QCOMPARE(again.trace().last(), QStringLiteral("_close() = 0"));
 }
 
@@ -231,10 +286,103 @@ void TestRemote::silentServerIsBounded()
     evm::BoardLibrary lib;
     QCOMPARE(lib.loadFile(QStringLiteral(OSTREL_REMOTE_PATH)), evm::BoardLibrary::LoadStatus::Loaded);
     evm::ConnectionSettings settings = spi();
-    // Each returns, after the library's own answer timeout at most.
+    // Each returns, after the answer timeout at most.
     QCOMPARE(lib.init(0, &settings), 0);
     QCOMPARE(readOnce(lib, 0x46), kNotOpen);
     lib.close();
+}
+
+void TestRemote::stalledServerWaitsOneTimeout_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("start-up") << "start-up" << "box" << QStringLiteral("No EVM was found\n%1: ") + kTimeoutText;
+    QTest::newRow("read") << "read" << "message" << "Communication error: RDERR0103\nPlease check interface setting.";
+    QTest::newRow("reconnect") << "reconnect" << "box" << QStringLiteral("No EVM was foud\n%1: ") + kTimeoutText;
+}
+
+void TestRemote::stalledServerWaitsOneTimeout()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    Server server;
+    QVERIFY(server.port() > 0);
+    qputenv("EVM_BOARD_REMOTE", server.address());
+    AppFixture fx;
+    fx.create();
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_REMOTE_PATH);
+    if (action != QLatin1String("start-up")) {
+        fx.show();
+        QVERIFY(fx.form->boardPort() != 0);
+        fx.seam.clear();
+    }
+    auto act = [&] {
+        if (action == QLatin1String("start-up"))
+            fx.show();
+        else if (action == QLatin1String("read"))
+            QTest::mouseClick(fx.find<PressableImage>(QStringLiteral("imgRead")), Qt::LeftButton);
+        else
+            clickPush(fx, "bBDRST");
+    };
+
+    server.pause();
+    QElapsedTimer t;
+    t.start();
+    act();
+    const qint64 ms = t.elapsed();
+    const auto shown = fx.seam.of(kind);
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].text, text.contains(QLatin1String("%1")) ? text.arg(QLatin1String(server.address())) : text);
+    QVERIFY2(ms < 2 * kTimeoutMs, qPrintable(QString::number(ms)));
+
+    // Until the next _init every call fails at once: the same action again waits for nothing.
+    if (action == QLatin1String("read")) {
+        t.restart();
+        act();
+        QVERIFY2(t.elapsed() < kTimeoutMs / 2, qPrintable(QString::number(t.elapsed())));
+    }
+    server.resume();
+    fx.destroy();
+    QCOMPARE(server.stop(), 0);
+}
+
+void TestRemote::givenUpWriteNeverRuns()
+{
+    // One client at a time, so that a new one is let in once the server has dropped the old.
+    Server server({QStringLiteral("--max-clients"), QStringLiteral("1")});
+    QVERIFY(server.port() > 0);
+    qputenv("EVM_BOARD_REMOTE", server.address());
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_REMOTE_PATH);
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    // The tool's commands in-process, on one session that stays open between them.
+    evm::BoardSession session;
+    QBuffer out, err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    ctl::Context context{session, &out, &err, true};
+    QCOMPARE(ctl::runCommand(context, QStringList{QStringLiteral("write"), QStringLiteral("0x46"), QStringLiteral("0x0A")}), 0);
+
+    // The write reaches the stopped server's socket; the tool gives up on it and says so.
+    server.pause();
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(ctl::runCommand(context, QStringList{QStringLiteral("write"), QStringLiteral("0x46"), QStringLiteral("0xC7")}), 2);
+    QVERIFY2(t.elapsed() < 2 * kTimeoutMs, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(err.data(), "evm5170ctl: Communication error: WRERR0103 writing 0xC7 to register 0x46: no answer in time, "
+                         "so the write may still have taken effect (" + server.address() + ": " + kTimeoutText.toLatin1() + ")\n");
+    // The connection was reset: the resumed server gets the line and the reset together and
+    // drops both, so the write never runs.
+    server.resume();
+    QCOMPARE(server.askOnceFree("REG? 0x46"), QByteArray("10"));
+    const QStringList writes = server.trace().filter(QStringLiteral("_writeData"));
+    QCOMPARE(writes, QStringList{QStringLiteral("_writeData(channel=0, reg=0x46, value=0x0A) = 0")});
+    session.end();
+    QCOMPARE(server.stop(), 0);
+    qunsetenv("EVM_BOARD_LIBRARY");
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 QTEST_MAIN(TestRemote)
