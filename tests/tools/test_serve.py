@@ -3,6 +3,8 @@ board, whose trace shows what reached the board."""
 
 import os
 import signal
+import socket
+import subprocess
 import sys
 import threading
 import time
@@ -11,7 +13,7 @@ import unittest
 import pyvisa
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from serve_support import Server, raw_connection, read_line  # noqa: E402
+from serve_support import CTL, REMOTE, Server, closed_by_server, raw_connection, read_line, reset, wait_for  # noqa: E402
 
 POWER_ON = [0xC0, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00] + [0xFF] * 9 + [0x00] * 8 + [0xD7] * 7
 
@@ -31,8 +33,8 @@ class ServeTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.rm.close()
 
-    def start(self, *args, env=None):
-        server = Server(*args, env=env)
+    def start(self, *args, **kwargs):
+        server = Server(*args, **kwargs)
         self.addCleanup(server.__exit__)
         return server
 
@@ -50,6 +52,16 @@ class ServeTest(unittest.TestCase):
                 return out
             out.append(e)
         self.fail("the error queue never emptied")
+
+    def remote_env(self, server, **extra):
+        """The tool's environment to reach the server through the remote board library."""
+        env = dict(os.environ)
+        for name in ("OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_STATE", "OSTREL_SIM_TRACE"):
+            env.pop(name, None)
+        env.update({"EVM_BOARD_LIBRARY": REMOTE, "EVM_BOARD_REMOTE": f"127.0.0.1:{server.port}",
+                    "XDG_CONFIG_HOME": server.dir.name, "EVM_BOARD_REMOTE_TIMEOUT_MS": "2000"})
+        env.update(extra)
+        return env
 
     def board_lines(self, server, since):
         """The trace lines after the first `since`, those of the server's own start-up."""
@@ -242,14 +254,23 @@ class ServeTest(unittest.TestCase):
         server = self.start("--read-only")
         inst = self.instrument(server)
         start = len(server.trace())
-        for command in ("REG 0x46,1", "FIELD DEMP,1", "LINE 53,1", "*RST"):
+        for command in ("REG 0x46,1", "FIELD DEMP,1", "LINE 53,1", "*RST", "BOARD:CLOSE"):
             inst.write(command)
+        # The queries a board library waits on still answer: no board, and the refusal's code.
+        self.assertEqual(inst.query("BOARD:OPEN? 1,0x44"), "0")
+        self.assertEqual(inst.query("BOARD:OPEN? 3,0"), "0")
         self.assertEqual(inst.query("BOARD:WRITE? 0,0x46,1"), str(0x020D))
         self.assertEqual(inst.query("REG? 0x46"), "0")
         self.assertEqual(inst.query("FIELD? DEMP"), "0")
         self.assertEqual(inst.query("BOARD:READ? 0,0x46"), "0,0")
-        self.assertEqual([e.split(",")[0] for e in self.errors(inst)], ["-203"] * 5)
-        self.assertFalse([l for l in self.board_lines(server, start) if l.startswith("_writeData")])
+        self.assertEqual(self.errors(inst), ['-203,"Command protected;the server is read-only"'] * 8)
+        # The remote tool is told why it finds no board.
+        tool = subprocess.run([CTL, "get", "DEMP"], env=self.remote_env(server), capture_output=True, text=True,
+                              timeout=60)
+        self.assertEqual(tool.returncode, 2)
+        self.assertEqual(tool.stderr, f"evm5170ctl: No EVM was found (SPI): 127.0.0.1:{server.port}: "
+                                      "the server is read-only\n")
+        self.assertEqual(self.board_lines(server, start), ["_readData(channel=0, reg=0x46) = 0 value=0x00"] * 3)
 
     def test_board_commands(self):
         server = self.start(env={"OSTREL_SIM_IIC_ADDRESS": "0x45"})
@@ -414,6 +435,243 @@ class ServeTest(unittest.TestCase):
         status, err = server.stop()
         self.assertEqual(status, 0)
         self.assertIn("No EVM was found", err)
+
+    def test_clients_share_the_board_by_holds(self):
+        server = self.start()
+        start = len(server.trace())
+        reader = self.instrument(server)
+        a, b = self.instrument(server), self.instrument(server)
+
+        def lines():
+            return [l for l in self.board_lines(server, start) if not l.startswith("_readData(channel=0, reg=0x46)")]
+
+        self.assertEqual(reader.query("REG? 0x46"), "0")
+        self.assertEqual(a.query("BOARD:OPEN? 3,0"), "1")  # the board's own choice: joined
+        self.assertEqual(b.query("BOARD:OPEN? 1,0x44"), "0")  # another, while A holds it
+        self.assertEqual(b.query("SYST:ERR?"), '-221,"Settings conflict;the board is held under SPI by 1 client"')
+        self.assertEqual(lines(), [])
+        a.write("BOARD:CLOSE")  # only A's hold
+        self.assertEqual(reader.query("REG? 0x46"), "0")
+        self.assertEqual(b.query("BOARD:OPEN? 1,0x44,1"), "1")  # nobody else holds it: reopened
+        self.assertEqual(a.query("BOARD:OPEN? 3,0"), "0")
+        self.assertIn("held under IIC at 0x44 by 1 client", a.query("SYST:ERR?"))
+        self.assertEqual(reader.query("REG? 0x46"), "0")
+        b.close()  # a client that goes gives up its hold
+        self.assertEqual(wait_for(lambda: a.query("BOARD:OPEN? 3,0") == "1" or None, what="B's hold to go"), True)
+        self.assertEqual(reader.query("REG? 0x46"), "0")
+        self.assertEqual(lines(), ["_close() = 0", "_init(port=1, interface=1, address=0x44, word56=3) = 1",
+                                   "_close() = 0", "_init(port=0, interface=3, address=0x00, word56=3) = 1"])
+        status, err = server.stop()
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(server.trace().count("_close() = 0"), 3)
+
+    def test_remote_tool_beside_a_reading_client(self):
+        server = self.start()
+        reader = self.instrument(server)
+        self.assertEqual(reader.query("REG? 0x46"), "0")
+        for args in (["set", "DEMP", "2"], ["get", "DEMP"], ["info"]):
+            tool = subprocess.run([CTL, *args], env=self.remote_env(server), capture_output=True, text=True, timeout=60)
+            self.assertEqual((tool.returncode, tool.stderr), (0, ""), args)
+            self.assertEqual(reader.query("REG? 0x46"), "32")  # the tool's end took nothing from the reader
+        self.assertEqual(server.trace().count("_close() = 0"), 0)
+        self.assertEqual(server.trace().count("_init(port=0, interface=3, address=0x00, word56=3) = 1"), 1)
+
+    def test_other_protocols_close_at_once(self):
+        server = self.start()
+        start = len(server.trace())
+        requests = [
+            # What curl -X POST --data-binary sends: the body's lines would be commands.
+            b"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: curl/7.88.1\r\nContent-Length: 28\r\n\r\n"
+            b"\nREG 0x46,0xA5\nLINE 5,1\n",
+            b"GET /?REG%200x46,1 HTTP/1.1\r\nHost: x\r\n\r\n",
+            b"OPTIONS * HTTP/1.1\r\n\r\nREG 0x46,1\n",
+            b"host: 127.0.0.1:5025\r\nREG 0x46,1\n",
+        ]
+        for request in requests:
+            s = raw_connection(server.port)
+            self.addCleanup(s.close)
+            s.sendall(request)
+            self.assertTrue(closed_by_server(s))
+        inst = self.instrument(server)
+        self.assertEqual(inst.query("REG? 0x46"), "0")
+        self.assertEqual(self.errors(inst), [])
+        self.assertEqual(self.board_lines(server, start), ["_readData(channel=0, reg=0x46) = 0 value=0x00"])
+
+    def test_allow(self):
+        for allow, answer in ((["--allow", "10.0.0.0/8", "--allow", "::1"], "refused: 127.0.0.1 is not allowed to connect (--allow)"),
+                              (["--allow", "10.0.0.0/8", "--allow", "127.0.0.0/8"], "1")):
+            with self.subTest(allow=allow):
+                server = self.start(*allow)
+                s = raw_connection(server.port)
+                self.addCleanup(s.close)
+                s.sendall(b"*OPC?\n")
+                self.assertEqual(read_line(s), answer)
+        for bad in ("10.0.0.0/33", "10.0.0", "::1/129", "host.example"):
+            tool = subprocess.run([CTL, "serve", "--allow", bad], capture_output=True, text=True, timeout=60,
+                                  env=dict(os.environ, EVM_BOARD_LIBRARY=os.environ["OSTREL_SIM_PATH"]))
+            self.assertEqual(tool.returncode, 2)
+            self.assertEqual(tool.stderr, f"evm5170ctl: --allow takes ADDRESS or ADDRESS/PREFIX, e.g. 192.168.1.0/24, "
+                                          f"not '{bad}'\n")
+
+    def test_idle_clients_are_let_go(self):
+        server = self.start("--idle-timeout", "1", "--max-clients", "1")
+        silent = raw_connection(server.port)
+        self.addCleanup(silent.close)
+        self.assertTrue(closed_by_server(silent, timeout=20))
+        inst = self.instrument(server)  # its place is free again
+        self.assertEqual(inst.query("*OPC?"), "1")
+
+    def test_keepalive_on_accepted_sockets(self):
+        server = self.start()
+        s = raw_connection(server.port)
+        self.addCleanup(s.close)
+        s.sendall(b"*OPC?\n")
+        self.assertEqual(read_line(s), "1")
+        # The server's end of this connection in the kernel's table: its timer is the
+        # keepalive timer (2), due within the minute.
+        local = f"0100007F:{server.port:04X}"
+        peer = f"0100007F:{s.getsockname()[1]:04X}"
+        with open("/proc/net/tcp") as f:
+            rows = [line.split() for line in f.readlines()[1:]]
+        row = next(r for r in rows if r[1] == local and r[2] == peer)
+        timer, when = row[5].split(":")
+        self.assertEqual(timer, "02")
+        self.assertLessEqual(int(when, 16), 60 * os.sysconf("SC_CLK_TCK"))
+
+    def test_network_address_is_warned_of(self):
+        server = self.start(listen="0.0.0.0:0")
+        inst = self.instrument(server)  # loopback reaches it too
+        self.assertEqual(inst.query("*OPC?"), "1")
+        status, err = server.stop()
+        self.assertEqual(status, 0)
+        self.assertEqual(err, f"evm5170ctl: warning: listening on 0.0.0.0:{server.port}, which other machines can "
+                              "reach: the protocol has no authentication, so anyone who reaches the port drives the "
+                              "board and its lines (--allow limits the clients; an SSH tunnel to 127.0.0.1 is safer)\n")
+
+    def test_clients_gone_with_answers_pending_leave_stderr_quiet(self):
+        server = self.start()
+        for _ in range(5):
+            s = raw_connection(server.port)
+            s.sendall(b"REG:ALL?\n" * 100)
+            s.close()
+        s = raw_connection(server.port)
+        s.sendall(b"*IDN?\n" * 200)
+        reset(s)
+        inst = self.instrument(server)
+        self.assertEqual(inst.query("*OPC?"), "1")
+        status, err = server.stop()
+        self.assertEqual((status, err), (0, ""))
+
+    def test_turns_of_one_command(self):
+        # A slow board: 31 reads of REG:ALL? take about 6 ms, the long line about 6 s.
+        server = self.start(env={"OSTREL_SIM_DELAY_US": "200"})
+        long = raw_connection(server.port)
+        self.addCleanup(long.close)
+        long.sendall(b";".join([b"REG:ALL?"] * 1000) + b"\n")
+        wait_for(lambda: len(server.trace()) > 40, what="the long line's reads")
+        short = raw_connection(server.port)
+        self.addCleanup(short.close)
+        short.sendall(b"BOARD:READ? 0,0x60;BOARD:READ? 0,0x61;BOARD:READ? 0,0x62\n")
+        self.assertEqual(read_line(short, timeout=30), "5,0;5,0;5,0")
+        trace = server.trace()
+        marks = [i for i, line in enumerate(trace) if "reg=0x6" in line]
+        self.assertEqual(len(marks), 3)
+        # One command of the long line between two of the short one, then the long line goes on.
+        self.assertEqual([b - a - 1 for a, b in zip(marks, marks[1:])], [31, 31])
+        wait_for(lambda: len(server.trace()) > marks[-1] + 31, what="the long line's next command")
+        # A signal ends the server after the command that is running, not after the line.
+        status, err = server.stop(signal.SIGINT, timeout=20)
+        self.assertEqual((status, err), (0, ""))
+        trace = server.trace()
+        self.assertEqual(trace[-1], "_close() = 0")
+        self.assertEqual(trace.count("_close() = 0"), 1)
+        reads = sum(line.startswith("_readData") for line in trace)
+        self.assertLess(reads, 31 * 1000)
+        self.assertEqual((reads - 3) % 31, 0)  # whole commands only
+
+    def test_line_waiting_its_turn_is_dropped_with_a_reset(self):
+        # Three clients keep the slow board busy, so a fourth one's line waits about 0.9 s for
+        # its turn after it was read; that client gives up after 0.45 s, with a reset.
+        server = self.start(env={"OSTREL_SIM_DELAY_US": "10000"})
+        busy = []
+        for _ in range(3):
+            s = raw_connection(server.port)
+            s.sendall(b";".join([b"REG:ALL?"] * 20) + b"\n")
+            busy.append(s)
+        wait_for(lambda: len(server.trace()) > 40, what="the busy clients' reads")
+        late = raw_connection(server.port)
+        late.sendall(b"BOARD:OPEN? 3,0\n")  # a hold, which the server gives up when it drops the client
+        self.assertEqual(read_line(late, timeout=30), "1")
+        late.sendall(b"BOARD:WRITE? 0,0x46,199\n")
+        time.sleep(0.45)  # the client's own timeout
+        reset(late)
+        for s in busy:
+            reset(s)  # their long lines are dropped too
+        inst = self.instrument(server)
+        wait_for(lambda: inst.query("BOARD:OPEN? 1,0x44") == "1", what="the late client's hold to go")
+        self.assertEqual(inst.query("REG? 0x46"), "0")
+        self.assertFalse([l for l in server.trace() if l.startswith("_writeData")])
+
+    def test_reset_of_a_client_whose_lines_fill_the_server(self):
+        # More lines than the server reads ahead, so it no longer waits on the socket: the reset
+        # is found before the next command all the same, not after the lines queued before it.
+        server = self.start(env={"OSTREL_SIM_DELAY_US": "1000"})
+        c = raw_connection(server.port)
+        c.sendall(b"BOARD:OPEN? 3,0\n")
+        self.assertEqual(read_line(c), "1")
+        c.setblocking(False)
+        lines, sent = b"REG 0x47,1\n" * 100_000, 0
+        while sent < len(lines):
+            try:
+                sent += c.send(lines[sent:])
+            except BlockingIOError:
+                break
+        self.assertGreater(sent, 300_000)
+        at_reset = wait_for(lambda: sum(l.startswith("_writeData") for l in server.trace()), what="writes")
+        reset(c)
+        inst = self.instrument(server)
+        wait_for(lambda: inst.query("BOARD:OPEN? 1,0x44") == "1", what="the client's hold to go")
+        after = sum(l.startswith("_writeData") for l in server.trace()) - at_reset
+        self.assertLess(after, 1000)
+
+    def test_remote_tool_against_a_stopped_server_waits_one_timeout(self):
+        server = self.start()
+        server.pause()
+        started = time.monotonic()
+        tool = subprocess.run([CTL, "set", "DEMP", "2"], env=self.remote_env(server), capture_output=True, text=True,
+                              timeout=60)
+        elapsed = time.monotonic() - started
+        server.resume()
+        self.assertEqual(tool.returncode, 2)
+        self.assertEqual(tool.stderr.splitlines()[-1], f"evm5170ctl: No EVM was found (SPI): 127.0.0.1:{server.port}: "
+                                                       "no answer within 2 s")
+        self.assertLess(elapsed, 2 * 2.0)  # one timeout, not one per call
+
+    def test_memory_stays_flat(self):
+        # No trace file: only what the server and the board keep in memory.
+        env = {}
+        if "ASAN_OPTIONS" in os.environ:  # freed memory must come back, not wait in quarantine
+            env["ASAN_OPTIONS"] = os.environ["ASAN_OPTIONS"] + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"
+        server = self.start(env=env, trace=False)
+        s = raw_connection(server.port, timeout=60)
+        self.addCleanup(s.close)
+        batch = b"REG? 0x47\n" * 1000
+
+        def queries(n):
+            for _ in range(n // 1000):
+                s.sendall(batch)
+                data = b""
+                while data.count(b"\n") < 1000:
+                    chunk = s.recv(65536)
+                    self.assertTrue(chunk)
+                    data += chunk
+                self.assertEqual(data, b"255\n" * 1000)
+
+        queries(30_000)  # the board's call log reaches its bound
+        before = server.rss()
+        queries(200_000)
+        grown = server.rss() - before
+        self.assertLess(grown, 1024 * 1024, f"grew by {grown} bytes over 200 000 queries")
 
 
 if __name__ == "__main__":
