@@ -15,6 +15,7 @@ packages=(
   umockdev libumockdev-dev pkg-config
   libxcb1-dev libx11-dev libxtst-dev
   python3-pyvisa python3-pyvisa-py
+  libasio-dev
 )
 
 missing=()

@@ -31,6 +31,10 @@ class FifoWatch
 public:
     explicit FifoWatch(const QString &fifo) : m_fifo(QFile::encodeName(fifo))
     {
+        // Only a FIFO: anything else (a device such as /dev/zero) would take the writer at once
+        // and look opened, whether or not the program touched it.
+        if (!S_ISFIFO(statOf(fifo).st_mode))
+            return;
         m_thread = std::thread([this] {
             while (!m_done) {
                 const int fd = ::open(m_fifo.constData(), O_WRONLY | O_NONBLOCK);

@@ -380,6 +380,15 @@ class ServeTest(unittest.TestCase):
                 break
             time.sleep(0.05)
         self.assertEqual(writes, expected)
+        # One that only half-closes still gets its answers, then the server's end.
+        half = raw_connection(server.port)
+        self.addCleanup(half.close)
+        half.sendall(b"*OPC?\n*OPC?\n")
+        half.shutdown(socket.SHUT_WR)
+        answers = b""
+        while chunk := half.recv(4096):
+            answers += chunk
+        self.assertEqual(answers, b"1\n1\n")
 
     def test_slow_client_holds_up_nobody(self):
         server = self.start()
