@@ -73,8 +73,8 @@ public:
     }
 
     // SIGSTOP: the system still takes connections and lines for it, nothing answers them.
-    void pause() { ::kill(pid_t(m_process.processId()), SIGSTOP); }
-    void resume() { ::kill(pid_t(m_process.processId()), SIGCONT); }
+    void pause() { signal(SIGSTOP); }
+    void resume() { signal(SIGCONT); }
 
     // One line sent on a connection of its own, and the one line answered (or refused).
     QByteArray ask(const QByteArray &line) const
@@ -117,6 +117,13 @@ public:
     }
 
 private:
+    // Only to the server: a pid of 0 would reach every process of the group (ctest's too).
+    void signal(int sig)
+    {
+        if (const qint64 pid = m_process.processId(); pid > 0 && m_process.state() == QProcess::Running)
+            ::kill(pid_t(pid), sig);
+    }
+
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;
