@@ -34,7 +34,7 @@ const Option kOptions[] = {
      [](Invocation &i, const QString &) { i.readOnly = true; }},
     {"max-clients", "N", "serve", "clients served at once; more are refused (default 8)",
      [](Invocation &i, const QString &v) { i.maxClients = v; }},
-    {"allow", "ADDR[/BITS]", "serve", "accept only these clients (repeatable), e.g. 192.168.1.0/24",
+    {"allow", "ADDR[/PREFIX]", "serve", "accept only these clients (repeatable), e.g. 192.168.1.0/24",
      [](Invocation &i, const QString &v) { i.allow << v; }},
     {"idle-timeout", "SECS", "serve", "close a client silent for SECS seconds (default 0: never)",
      [](Invocation &i, const QString &v) { i.idleTimeout = v; }},

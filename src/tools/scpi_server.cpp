@@ -435,6 +435,12 @@ void Client::afterProgress()
 
 void Client::send()
 {
+    // What has gone goes from the buffer too, so that a client that reads slowly but steadily
+    // never makes it grow beyond the backlog.
+    if (m_outSent > m_out.size() / 2) {
+        m_out.erase(0, m_outSent);
+        m_outSent = 0;
+    }
     while (!m_dead && !m_waitingToWrite && m_outSent < m_out.size()) {
         asio::error_code ec;
         const size_t n = m_socket.write_some(asio::buffer(m_out.data() + m_outSent, m_out.size() - m_outSent), ec);
