@@ -336,7 +336,7 @@ void TestLinuxLibrary::configurationLiesBesideTheSettingsFile()
 {
     qunsetenv("EVM_LINUX_BOARD");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir->path()));
-    QFile f(QFileInfo(evm::settingsFilePath()).dir().filePath(QStringLiteral("EVM5170-linux.ini")));
+    QFile f(QFileInfo(QString::fromStdString(evm::settingsFilePath())).dir().filePath(QStringLiteral("EVM5170-linux.ini")));
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("[SPI]\nDevice=/dev/spidev0.0\nSpeedHz=250000\n");
     f.close();
