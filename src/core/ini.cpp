@@ -109,13 +109,30 @@ class Utf8Decoder
 public:
     void decode(std::string_view bytes, Text &out)
     {
-        std::string joined;
-        if (!m_pending.empty()) {
-            joined = m_pending + std::string(bytes);
-            bytes = joined;
-            m_pending.clear();
+        // A byte-order mark that starts the text is no character of it.
+        if (!m_started) {
+            m_started = true;
+            if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+                bytes.remove_prefix(3);
         }
         size_t i = 0;
+        if (!m_pending.empty()) {
+            // The sequence cut at the end of the last piece, with what it needs of this one: a
+            // failure makes U+FFFD of it and passes over one byte of this piece whatever it was.
+            std::string joined = m_pending + std::string(bytes.substr(0, 4 - m_pending.size()));
+            const size_t used = sequence(joined, 0, out);
+            if (used == 0) {
+                m_pending = joined;
+                return;
+            }
+            if (used == size_t(-1)) {
+                out += u'\uFFFD';
+                i = 1;
+            } else {
+                i = used - m_pending.size();
+            }
+            m_pending.clear();
+        }
         while (i < bytes.size()) {
             const auto b = static_cast<unsigned char>(bytes[i]);
             if (b < 0x80) {
@@ -195,8 +212,10 @@ private:
 
     std::string m_pending;
     bool m_stateful;
+    bool m_started = false;
 };
 
+// A byte-order mark at the start is dropped here too.
 Text fromUtf8(std::string_view bytes)
 {
     Text t;
@@ -204,8 +223,7 @@ Text fromUtf8(std::string_view bytes)
     return t;
 }
 
-// UTF-8 of 16-bit units; a surrogate without its partner becomes `replacement`, one cut off at
-// the very end is dropped, as the settings have always been encoded.
+// UTF-8 of 16-bit units; a surrogate without its partner becomes `replacement`.
 void appendUtf8(std::u16string_view t, std::string &out, std::string_view replacement)
 {
     const auto put = [&out](char32_t uc) {
@@ -228,9 +246,7 @@ void appendUtf8(std::u16string_view t, std::string &out, std::string_view replac
     for (size_t i = 0; i < t.size(); ++i) {
         const char16_t c = t[i];
         if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 == t.size())
-                return;
-            if (t[i + 1] >= 0xDC00 && t[i + 1] <= 0xDFFF) {
+            if (i + 1 < t.size() && t[i + 1] >= 0xDC00 && t[i + 1] <= 0xDFFF) {
                 put(0x10000 + ((char32_t(c) - 0xD800) << 10) + (t[i + 1] - 0xDC00));
                 ++i;
                 continue;
@@ -315,14 +331,37 @@ done:
     return lineLen > 0;
 }
 
-std::string_view withoutByteOrderMark(std::string_view text)
+size_t startAfterByteOrderMark(std::string_view data)
 {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
-    return text;
+    return data.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
 }
 
 // ---- names and values
+
+// The digits of a name's escape, read as they always were: blanks around, a '+' and a "0x"
+// before them are let pass.
+std::optional<char16_t> hexUnit(std::u16string_view digits)
+{
+    const auto blank = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); };
+    while (!digits.empty() && blank(digits.front()))
+        digits.remove_prefix(1);
+    while (!digits.empty() && blank(digits.back()))
+        digits.remove_suffix(1);
+    if (!digits.empty() && digits.front() == u'+')
+        digits.remove_prefix(1);
+    if (digits.size() >= 2 && digits[0] == u'0' && (digits[1] == u'x' || digits[1] == u'X'))
+        digits.remove_prefix(2);
+    if (digits.empty())
+        return std::nullopt;
+    uint32_t value = 0;
+    for (const char16_t c : digits) {
+        const int d = fromHex(c);
+        if (d < 0)
+            return std::nullopt;
+        value = value * 16 + uint32_t(d);
+    }
+    return char16_t(value);
+}
 
 // Names are read as UTF-8, '\' as '/', "%XX" and "%UXXXX" as that unit; a '%' that starts no
 // such escape stays.
@@ -355,19 +394,13 @@ Text unescapedKey(std::string_view key)
             ++i;
             continue;
         }
-        uint32_t value = 0;
-        bool ok = true;
-        for (size_t k = 0; k < numDigits && ok; ++k) {
-            const int d = fromHex(decoded[firstDigit + k]);
-            ok = d >= 0;
-            value = value * 16 + uint32_t(d);
-        }
-        if (!ok) {
+        const std::optional<char16_t> unit = hexUnit(std::u16string_view(decoded).substr(firstDigit, numDigits));
+        if (!unit) {
             result += u'%';
             ++i;
             continue;
         }
-        result += char16_t(value);
+        result += *unit;
         i = firstDigit + numDigits;
     }
     return result;
@@ -555,6 +588,111 @@ std::vector<Text> splitArgs(const Text &s, size_t open)
     return result;
 }
 
+// A value serialized by Qt's QDataStream in its 4.0 form, as "@Variant(...)" holds it: a
+// 32-bit type number, big-endian, then the value. The numbers and texts are read as Qt
+// reads them, a value cut short as zero or empty; another type is kept as it was written.
+class DataStream
+{
+public:
+    explicit DataStream(std::string_view data) : m_data(data) {}
+
+    // The next n bytes as a big-endian number; 0 when fewer are left.
+    uint64_t number(size_t n)
+    {
+        if (m_data.size() - m_pos < n) {
+            m_pos = m_data.size();
+            return 0;
+        }
+        uint64_t v = 0;
+        for (size_t i = 0; i < n; ++i)
+            v = (v << 8) | static_cast<unsigned char>(m_data[m_pos++]);
+        return v;
+    }
+    // A length and that many bytes; nothing when they are not all there.
+    std::optional<std::string_view> block()
+    {
+        const auto length = uint32_t(number(4));
+        if (length == 0xFFFFFFFF || length == 0)
+            return std::string_view();
+        if (m_data.size() - m_pos < length) {
+            m_pos = m_data.size();
+            return std::nullopt;
+        }
+        const std::string_view b = m_data.substr(m_pos, length);
+        m_pos += length;
+        return b;
+    }
+
+private:
+    std::string_view m_data;
+    size_t m_pos = 0;
+};
+
+// The type numbers of the 4.0 form that name a type of QtCore: those of Qt 4's extra types
+// (128 on) sit 97 lower now; 27 is gone; 64 to 87 are the windows' types; 127 names its type.
+bool knownType(uint32_t type)
+{
+    if (type == 127)
+        return true;
+    if (type >= 128)
+        type -= 97;
+    return type >= 1 && type <= 58 && type != 27;
+}
+
+std::optional<Item> streamedValue(const Text &payload)
+{
+    const std::string bytes = latin1Bytes(payload);
+    DataStream in(bytes);
+    const auto type = uint32_t(in.number(4));
+    const auto text = [](const std::string &t) { return Item(latin1Text(t)); };
+    switch (type) {
+    case 0: // no type: an invalid value
+        return Item(Typed());
+    case 1:
+        return text(in.number(1) != 0 ? "true" : "false");
+    case 2:
+        return text(std::to_string(int32_t(uint32_t(in.number(4)))));
+    case 3:
+        return text(std::to_string(uint32_t(in.number(4))));
+    case 4:
+        return text(std::to_string(int64_t(in.number(8))));
+    case 5:
+        return text(std::to_string(in.number(8)));
+    case 10: { // UTF-16 big-endian, its length in bytes
+        const auto block = in.block();
+        Text t;
+        if (block && block->size() % 2 == 0)
+            for (size_t i = 0; i < block->size(); i += 2)
+                t += char16_t((static_cast<unsigned char>((*block)[i]) << 8) | static_cast<unsigned char>((*block)[i + 1]));
+        return Item(t);
+    }
+    case 12: {
+        Typed t;
+        t.kind = Typed::Kind::ByteArray;
+        t.bytes = std::string(in.block().value_or(std::string_view()));
+        return Item(t);
+    }
+    case 19: // left, top, right, bottom
+    case 21: // width, height
+    case 25: { // x, y
+        Typed t;
+        t.kind = type == 19 ? Typed::Kind::Rect : type == 21 ? Typed::Kind::Size : Typed::Kind::Point;
+        const int count = type == 19 ? 4 : 2;
+        for (int k = 0; k < count; ++k)
+            t.numbers[k] = int32_t(uint32_t(in.number(4)));
+        if (type == 19) { // as x, y, width, height
+            t.numbers[2] = int32_t(uint32_t(int64_t(t.numbers[2]) - t.numbers[0] + 1));
+            t.numbers[3] = int32_t(uint32_t(int64_t(t.numbers[3]) - t.numbers[1] + 1));
+        }
+        return Item(t);
+    }
+    default:
+        // A type the program's Qt would not know (a window type, one long gone, no type at
+        // all) was read as no value; any other is kept as it was written.
+        return knownType(type) ? std::nullopt : std::optional<Item>(Typed());
+    }
+}
+
 Item typedOrText(const Text &s)
 {
     if (startsWith(s, u"@")) {
@@ -567,6 +705,10 @@ Item typedOrText(const Text &s)
             }
             if (startsWith(s, u"@String("))
                 return s.substr(8, s.size() - 9);
+            if (startsWith(s, u"@Variant(")) {
+                if (auto value = streamedValue(s.substr(9)))
+                    return *value;
+            }
             if (startsWith(s, u"@Variant(") || startsWith(s, u"@DateTime(")) {
                 t.kind = Typed::Kind::Verbatim;
                 t.verbatim = s;
@@ -634,6 +776,9 @@ void appendEscapedKey(const Text &key, std::string &out)
     }
 }
 
+// What a surrogate without its partner becomes in a written value.
+constexpr std::string_view kUnpairedInValue = "\xEF\xBF\xBD";
+
 void appendEscapedString(const Text &str, std::string &out)
 {
     bool needsQuotes = false;
@@ -641,6 +786,10 @@ void appendEscapedString(const Text &str, std::string &out)
     const bool asUtf8 = !(startsWith(str, u"@ByteArray(") || startsWith(str, u"@Variant(") || startsWith(str, u"@DateTime("));
     const size_t startPos = out.size();
 
+    // The units go to UTF-8 one at a time, so a surrogate waits for the next unit that goes
+    // that way: a first half and a second make a pair, anything else makes U+FFFD of it, and
+    // one still waiting at the end is dropped.
+    char16_t pending = 0;
     for (size_t k = 0; k < str.size(); ++k) {
         const uint32_t ch = str[k];
         if (ch == ';' || ch == ',' || ch == '=')
@@ -674,12 +823,21 @@ void appendEscapedString(const Text &str, std::string &out)
                 appendHex(out, ch, false, 1);
                 escapeNextIfDigit = true;
             } else if (asUtf8) {
-                // A surrogate pair is one character: hand both units over at once.
-                size_t n = 1;
-                if (ch >= 0xD800 && ch <= 0xDBFF && k + 1 < str.size() && str[k + 1] >= 0xDC00 && str[k + 1] <= 0xDFFF)
-                    n = 2;
-                appendUtf8(std::u16string_view(str).substr(k, n), out, "?");
-                k += n - 1;
+                const bool surrogate = ch >= 0xD800 && ch <= 0xDFFF;
+                if (pending) {
+                    const char16_t pair[2] = {pending, char16_t(ch)};
+                    const bool paired = pending <= 0xDBFF && ch >= 0xDC00 && ch <= 0xDFFF;
+                    pending = 0;
+                    if (paired) {
+                        appendUtf8(std::u16string_view(pair, 2), out, kUnpairedInValue);
+                        break;
+                    }
+                    out += kUnpairedInValue;
+                }
+                if (surrogate)
+                    pending = char16_t(ch);
+                else
+                    appendUtf8(std::u16string_view(str).substr(k, 1), out, kUnpairedInValue);
             } else {
                 out += char(ch);
             }
@@ -763,8 +921,8 @@ void readSection(const Text &section, std::string_view data, std::map<Text, Docu
 
 bool forEachLine(std::string_view text, const std::function<bool(const Line &)> &visit)
 {
-    const std::string_view data = withoutByteOrderMark(text);
-    size_t dataPos = 0, lineStart = 0, lineLen = 0;
+    const std::string_view data = text;
+    size_t dataPos = startAfterByteOrderMark(data), lineStart = 0, lineLen = 0;
     ptrdiff_t equalsPos = -1;
     int number = 1;
     size_t counted = 0; // line breaks before this point are in number
@@ -813,13 +971,16 @@ Value unescapedValue(std::string_view value)
 
 Document::Document(std::string_view text)
 {
-    const std::string_view data = withoutByteOrderMark(text);
+    const std::string_view data = text;
+    // Lines are looked for after a byte-order mark, but the keys before the first section
+    // are read from the very start: a mark there makes them malformed, or is dropped from the
+    // first key's name when one follows it on its line.
     // The sections first, each with the text of its lines (a section given twice has both),
     // then each section's lines in order of the sections' names.
     std::map<Text, std::string> sections;
     Text current;
     size_t currentStart = 0;
-    size_t dataPos = 0, lineStart = 0, lineLen = 0;
+    size_t dataPos = startAfterByteOrderMark(data), lineStart = 0, lineLen = 0;
     ptrdiff_t equalsPos = -1;
     const auto flush = [&](size_t end) {
         std::string &lines = sections[current];
@@ -849,6 +1010,22 @@ Document::Document(std::string_view text)
     flush(data.size());
     for (const auto &[section, lines] : sections)
         readSection(section, lines, m_keys, m_wellFormed);
+}
+
+bool Document::keepsUndecodedValues() const
+{
+    const auto verbatim = [](const Item &item) {
+        const Typed *t = std::get_if<Typed>(&item);
+        return t && t->kind == Typed::Kind::Verbatim;
+    };
+    for (const auto &[key, entry] : m_keys) {
+        if (verbatim(entry.single))
+            return true;
+        for (const Item &item : entry.list)
+            if (verbatim(item))
+                return true;
+    }
+    return false;
 }
 
 std::optional<std::string> Document::text(std::string_view key) const

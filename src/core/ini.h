@@ -36,8 +36,8 @@ struct Line {
     std::string_view value;  // Entry: everything after the '='
 };
 
-// Each line of the text in order (a UTF-8 byte-order mark at the start is skipped); stops and
-// answers false at the first visit that answers false.
+// Each line of the text in order (a UTF-8 byte-order mark at the start is passed over); stops
+// and answers false at the first visit that answers false.
 bool forEachLine(std::string_view text, const std::function<bool(const Line &)> &visit);
 
 // A section or key name with its escapes resolved, as UTF-8.
@@ -63,6 +63,11 @@ public:
     // No malformed line in the text (a section without its ']', a line that is neither a
     // section, an entry nor a comment).
     bool wellFormed() const { return m_wellFormed; }
+
+    // A binary value of Qt's ("@Variant(...)", "@DateTime(...)") of a type other than a
+    // number, a text, bytes, a rectangle, a size or a point: such a value is kept as it was
+    // written, where Qt would have decoded it and written it its own way.
+    bool keepsUndecodedValues() const;
 
     // The key's value as text, or nothing when the key is absent. A list, and a typed value
     // that is no text, give an empty text, as they always have.
