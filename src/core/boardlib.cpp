@@ -27,7 +27,7 @@ void *open(const std::string &file, std::string &error)
     void *handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!handle) {
         const char *reason = ::dlerror();
-        error = "Cannot load library " + file + ": " + (reason ? reason : "unknown error");
+        error = "Cannot load library " + file + ": (" + (reason ? reason : "unknown error") + ")";
     }
     return handle;
 }
@@ -147,8 +147,11 @@ BoardLibrary::LoadStatus BoardLibrary::load()
             if (const std::string file = joined(dir, platform::libraryFile(kBaseName)); isFile(file))
                 return loadFile(file);
     }
-    // A bare file name: the loader searches its own paths, never the working directory.
-    return loadFile(platform::libraryFile(kBaseName));
+    // Bare file names: the loader searches its own paths, never the working directory. The
+    // base name itself is tried last, and its failure is the one told, as it always was.
+    if (const LoadStatus status = loadFile(platform::libraryFile(kBaseName)); status != LoadStatus::CannotLoad)
+        return status;
+    return loadFile(kBaseName);
 }
 
 BoardLibrary::LoadStatus BoardLibrary::loadFile(const std::string &path)

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 #include <sys/stat.h>
 
@@ -41,8 +42,12 @@ std::string settingsFilePath()
     const char *config = std::getenv("XDG_CONFIG_HOME");
     std::string dir = config ? config : "";
     if (dir.empty()) {
+        // The home folder as a clean path ("//", "." and ".." resolved, no slash at the end).
         const char *home = std::getenv("HOME");
-        dir = inFolder(home && *home ? home : "/", ".config");
+        std::string clean = std::filesystem::path(home && *home ? home : "/").lexically_normal().string();
+        while (clean.size() > 1 && clean.back() == '/')
+            clean.pop_back();
+        dir = inFolder(clean, ".config");
     }
     return inFolder(dir, "EVM5170.ini");
 }

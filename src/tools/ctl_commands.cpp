@@ -140,7 +140,8 @@ public:
             return *m_status;
         if (m_inv.trace)
             m_session.library().trace = [&err = m_context.err](const std::string &line) {
-                err << "trace: " << line << '\n';
+                const std::string text = "trace: " + line + '\n';
+                err.write(text.data(), std::streamsize(text.size()));
             };
         const evm::ConnectionSettings wanted = connection();
         if (m_session.answering() && evm::sameInterface(m_session.settings(), wanted))
@@ -495,7 +496,9 @@ const Command *findCommand(std::string_view name)
 
 void printError(std::ostream &err, std::string_view message)
 {
-    err << "evm5170ctl: " << oneLine(message) << '\n';
+    // One write, so that the line is never torn by another writer of the stream.
+    const std::string line = "evm5170ctl: " + oneLine(message) + '\n';
+    err.write(line.data(), std::streamsize(line.size()));
     flushed(err);
 }
 
