@@ -1,6 +1,7 @@
 #pragma once
 // A broken invariant is a crash, so libFuzzer keeps the input and stops.
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <algorithm>

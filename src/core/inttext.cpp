@@ -83,6 +83,7 @@ std::optional<int32_t> parseInteger(std::string_view text)
 
 ConversionError::ConversionError(std::string_view text)
     : std::runtime_error("'" + std::string(text) + "' is not a valid integer value")
+    , m_message("'" + std::string(text) + "' is not a valid integer value")
 {
 }
 

@@ -38,7 +38,11 @@ class ConversionError : public std::runtime_error
 {
 public:
     explicit ConversionError(std::string_view text);
-    std::string message() const { return what(); }
+    // The whole message; what() ends at a NUL the rejected text may hold.
+    const std::string &message() const { return m_message; }
+
+private:
+    std::string m_message;
 };
 
 int32_t toInteger(std::string_view text); // parseInteger or throw ConversionError

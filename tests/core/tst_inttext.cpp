@@ -109,6 +109,14 @@ void TestIntText::toIntegerNamesRejectedText()
         QCOMPARE(QString::fromUtf8(e.what()), QString::fromStdString(e.message()));
     }
     QVERIFY_THROWS_EXCEPTION(ConversionError, toInteger(std::string()));
+    // A NUL in the text stays in the message (what() is a C string and ends there).
+    const std::string withNul("12\0z", 4);
+    try {
+        toInteger(withNul);
+        QFAIL("no exception for a text holding NUL");
+    } catch (const ConversionError &e) {
+        QCOMPARE(e.message(), "'" + withNul + "' is not a valid integer value");
+    }
 }
 
 void TestIntText::hexText_data()
