@@ -35,7 +35,11 @@ public:
             while (!m_done) {
                 const int fd = ::open(m_fifo.constData(), O_WRONLY | O_NONBLOCK);
                 if (fd >= 0) {
-                    m_opened = true;
+                    // Only a FIFO lets a writer in because someone reads; a device (a link to
+                    // /dev/zero) takes the watch's own open at any time.
+                    struct stat st {};
+                    if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
+                        m_opened = true;
                     ::close(fd);
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
