@@ -23,7 +23,9 @@ std::string fieldValuesText(int reg, uint8_t value)
     for (const RegisterField *f : fieldsOfRegister(reg)) {
         if (!text.empty())
             text += ' ';
-        text += f->name + ("=" + std::to_string(fieldValue(value, f->shift, f->width)));
+        text += f->name;
+        text += '=';
+        text += std::to_string(fieldValue(value, f->shift, f->width));
     }
     return text;
 }
@@ -102,7 +104,11 @@ std::string differenceText(const RegisterDifference &d)
     for (size_t i = 0; i < d.fields.size(); ++i) {
         const FieldDifference &f = d.fields[i];
         text += i == 0 ? "  " : ", ";
-        text += f.field->name + (" " + std::to_string(f.a) + " -> " + std::to_string(f.b));
+        text += f.field->name;
+        text += ' ';
+        text += std::to_string(f.a);
+        text += " -> ";
+        text += std::to_string(f.b);
     }
     return text;
 }
