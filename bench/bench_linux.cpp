@@ -63,8 +63,8 @@ int main(int argc, char **argv)
     qputenv("EVM_LINUX_BOARD", QFile::encodeName(config));
 
     evm::BoardLibrary lib;
-    if (lib.loadFile(QStringLiteral(OSTREL_LINUX_PATH)) != evm::BoardLibrary::LoadStatus::Loaded)
-        qFatal("cannot load %s: %s", OSTREL_LINUX_PATH, qPrintable(lib.errorString()));
+    if (lib.loadFile(OSTREL_LINUX_PATH) != evm::BoardLibrary::LoadStatus::Loaded)
+        qFatal("cannot load %s: %s", OSTREL_LINUX_PATH, lib.errorString().c_str());
     evm::ConnectionSettings settings = evm::connectionSettingsFor(0, 0x44);
     if (lib.init(0, &settings) == 0)
         qFatal("no board");

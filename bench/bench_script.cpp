@@ -66,7 +66,7 @@ BenchRows benchScript(const QString &selfPath, int runs)
                     .replace(QStringLiteral("0X"), QStringLiteral("0x"))
                     .toLatin1();
     text += "0x5E, 0x5A\r\n";
-    evm::saveWholeFile(path, text);
+    evm::saveWholeFile(path.toStdString(), text.toStdString());
     const double fileMiB = double(text.size()) / (1 << 20);
 
     QList<double> times, dry;
@@ -86,8 +86,8 @@ BenchRows benchScript(const QString &selfPath, int runs)
 
         // The floor: reading, splitting and parsing the same file, with nothing written.
         dry << timeNs([&] {
-            QByteArray bytes;
-            evm::readWholeFile(path, bytes);
+            std::string bytes;
+            evm::readWholeFile(path.toStdString(), bytes);
             evm::runScriptLines(evm::splitScriptLines(bytes), evm::ScriptSink{});
         });
     }

@@ -35,7 +35,7 @@ BenchRows writesWithHistory(BenchSession &s, BareLog &bare)
     QStringList lines;
     lines.reserve(kWrites);
     for (int i = 0; i < kWrites; ++i)
-        lines << evm::registerLine(regOf(i), uint32_t(valueOf(i)));
+        lines << QString::fromStdString(evm::registerLine(regOf(i), uint32_t(valueOf(i))));
 
     // Block by block, the program's log and the bare one grow in step.
     double program = 0, baseline = 0, first = 0, last = 0;
@@ -191,7 +191,7 @@ BenchRow drag(BenchSession &s, BareLog &bare)
         form->bClearHistryClick();
         bare.log->clear();
         for (int i = 0; i < 1000; ++i) {
-            const QString line = evm::registerLine(regOf(i), uint32_t(valueOf(i)));
+            const QString line = QString::fromStdString(evm::registerLine(regOf(i), uint32_t(valueOf(i))));
             form->appendHistory(line);
             bare.log->appendPlainText(line);
         }
@@ -201,7 +201,7 @@ BenchRow drag(BenchSession &s, BareLog &bare)
 
         baseline << timeNs([&] {
             for (int p = 0; p < 256; ++p) {
-                bare.log->appendPlainText(evm::registerLine(0x48, uint32_t(p)));
+                bare.log->appendPlainText(QString::fromStdString(evm::registerLine(0x48, uint32_t(p))));
                 QApplication::processEvents();
             }
         });

@@ -1,12 +1,16 @@
 #pragma once
 // A broken invariant is a crash, so libFuzzer keeps the input and stops.
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #define FUZZ_CHECK(cond, ...)                                                                   \
     do {                                                                                        \
@@ -41,3 +45,47 @@ private:
     qsizetype m_size;
     std::unique_ptr<char16_t[]> m_chars;
 };
+
+// The same for bytes, as the core takes its text.
+class ExactBytes
+{
+public:
+    explicit ExactBytes(std::string_view bytes) : m_size(bytes.size()), m_bytes(new char[m_size ? m_size : 1])
+    {
+        std::copy(bytes.begin(), bytes.end(), m_bytes.get());
+    }
+    std::string_view view() const { return std::string_view(m_bytes.get(), m_size); }
+
+private:
+    size_t m_size;
+    std::unique_ptr<char[]> m_bytes;
+};
+
+// The core's text for the checks' messages and comparisons: UTF-8, or one character a byte
+// where the core takes a file's bytes as they are (scripts).
+inline QString utf8(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+inline QString latin1(std::string_view s)
+{
+    return QString::fromLatin1(s.data(), qsizetype(s.size()));
+}
+inline QStringList latin1List(const std::vector<std::string> &texts)
+{
+    QStringList out;
+    for (const std::string &t : texts)
+        out << latin1(t);
+    return out;
+}
+inline std::string bytesOf(const QString &latin1Text)
+{
+    return latin1Text.toLatin1().toStdString();
+}
+inline std::vector<std::string> bytesOf(const QStringList &latin1Texts)
+{
+    std::vector<std::string> out;
+    for (const QString &t : latin1Texts)
+        out.push_back(bytesOf(t));
+    return out;
+}

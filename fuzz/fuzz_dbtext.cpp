@@ -42,14 +42,15 @@ void checkPosition(float d, const Row &row)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    const std::string_view bytes(reinterpret_cast<const char *>(data), size);
     const QString text = fuzzText(data, size);
-    const ExactText exact(text);
+    const ExactBytes exact(bytes);
     if (const std::optional<float> d = parseDb(exact.view())) {
         FUZZ_CHECK(std::isfinite(*d), text);
         for (const Row &row : kRows)
             checkPosition(*d, row);
         // Nothing may follow the number.
-        FUZZ_CHECK(!parseDb(text + QStringLiteral("x")), text);
+        FUZZ_CHECK(!parseDb(std::string(bytes) + "x"), text);
     }
 
     // The same bytes as a raw float (NaN and infinities included) and as a register value.
@@ -64,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const Row &row : kRows) {
             // The text shown for a value reads back as its exact half-dB step, and typing it
             // back keeps the position.
-            const QString shown = dbText(value, row.zeroDb);
-            const std::optional<float> back = parseDb(shown);
+            const QString shown = utf8(dbText(value, row.zeroDb));
+            const std::optional<float> back = parseDb(shown.toStdString());
             FUZZ_CHECK(back && *back == float(value - row.zeroDb) * 0.5f, shown);
             FUZZ_CHECK(shown != QStringLiteral("-0.0"), shown);
             if (value >= row.minimum && value <= row.maximum)

@@ -63,22 +63,22 @@ void checkRecord(const QStringList &fields, const ScriptRecord &r)
         break;
     case ScriptRecord::Sleep:
         FUZZ_CHECK(fields.size() >= 2 && fields[0].compare(u"sleep", Qt::CaseInsensitive) == 0, fields.join(u'|'));
-        FUZZ_CHECK(r.ms >= 0 && parseInteger(fields[1]) == r.ms, fields.join(u'|'));
+        FUZZ_CHECK(r.ms >= 0 && parseInteger(bytesOf(fields[1])) == r.ms, fields.join(u'|'));
         break;
     case ScriptRecord::Write: {
         FUZZ_CHECK(fields.size() >= 2, fields.join(u'|'));
-        FUZZ_CHECK(parseInteger(fields[0]) == r.reg && parseInteger(fields[1]) == r.value, fields.join(u'|'));
+        FUZZ_CHECK(parseInteger(bytesOf(fields[0])) == r.reg && parseInteger(bytesOf(fields[1])) == r.value, fields.join(u'|'));
         FUZZ_CHECK(r.value >= 0 && r.value <= 255, fields.join(u'|'));
         // The line the history and the snapshot write for it is a script line that repeats it.
-        const QString line = registerLine(uint32_t(r.reg), uint32_t(r.value));
+        const std::string line = registerLine(uint32_t(r.reg), uint32_t(r.value));
         const ScriptRecord again = parseRecord(splitFields(line));
-        FUZZ_CHECK(again.kind == ScriptRecord::Write && again.reg == r.reg && again.value == r.value, line);
+        FUZZ_CHECK(again.kind == ScriptRecord::Write && again.reg == r.reg && again.value == r.value, utf8(line));
         break;
     }
     case ScriptRecord::InvalidSleep:
     case ScriptRecord::InvalidRecord:
     case ScriptRecord::InvalidData:
-        FUZZ_CHECK(!fields.isEmpty() && !recordMessage(r.kind).isEmpty(), fields.join(u'|'));
+        FUZZ_CHECK(!fields.isEmpty() && !recordMessage(r.kind).empty(), fields.join(u'|'));
         break;
     }
 }
@@ -88,15 +88,17 @@ void checkRecord(const QStringList &fields, const ScriptRecord &r)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QStringList lines = splitScriptLines(bytes);
+    const std::vector<std::string> coreLines = splitScriptLines(bytes.toStdString());
+    const QStringList lines = latin1List(coreLines);
     checkLines(bytes, lines);
 
     QList<ScriptRecord> records;
     for (const QString &line : lines) {
-        const ExactText exact(line);
-        const QStringList fields = splitFields(exact.view());
+        const ExactBytes exact(bytesOf(line));
+        const std::vector<std::string> coreFields = splitFields(exact.view());
+        const QStringList fields = latin1List(coreFields);
         checkFields(line, fields);
-        const ScriptRecord record = parseRecord(fields);
+        const ScriptRecord record = parseRecord(coreFields);
         checkRecord(fields, record);
         records << record;
     }
@@ -110,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(index == nextProgress, QString::number(index));
         ++nextProgress;
     };
-    const ScriptResult result = runScriptLines(lines, sink);
+    const ScriptResult result = runScriptLines(coreLines, sink);
     int expectedWrites = 0, expectedSleeps = 0, stopAt = 0;
     for (const ScriptRecord &r : records) {
         ++stopAt;
@@ -127,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(writes == expectedWrites && sleeps == expectedSleeps, QString());
     if (result.stopped) {
         FUZZ_CHECK(result.line == stopAt && result.linesRun == stopAt - 1 && nextProgress == stopAt, QString());
-        FUZZ_CHECK(result.message == recordMessage(result.kind), result.message);
+        FUZZ_CHECK(result.message == recordMessage(result.kind), utf8(result.message));
     } else {
         FUZZ_CHECK(result.linesRun == lines.size() && nextProgress == lines.size(), QString());
     }

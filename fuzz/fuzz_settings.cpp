@@ -28,7 +28,7 @@ QTemporaryDir *configDir()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     configDir();
-    const QString path = evm::settingsFilePath();
+    const QString path = QString::fromStdString(evm::settingsFilePath());
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     {
         QFile f(path);
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     evm::InterfaceChoice c;
     {
         const std::unique_ptr<evm::SettingsFile> settings = evm::openSettingsFile();
-        FUZZ_CHECK(settings->fileName() == path, settings->fileName());
+        FUZZ_CHECK(utf8(settings->fileName()) == path, utf8(settings->fileName()));
         c = evm::readInterfaceChoice(settings.get());
     } // the settings object is gone, and with it any write it might have made
 

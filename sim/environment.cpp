@@ -1,24 +1,16 @@
 #include "environment.h"
 
+#include "inttext.h"
 #include "ostrel_shim.h"
 #include "ostrel_sim.h"
 
-#include <charconv>
 #include <climits>
 
 namespace ostrel {
 
 namespace {
 
-std::string_view trimmed(std::string_view text)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
+using evm::trimmed;
 
 std::optional<int> faultKind(std::string_view name)
 {
@@ -57,23 +49,10 @@ std::optional<FaultSetting> parseFault(std::string_view entry)
 
 std::optional<long long> parseInteger(std::string_view text)
 {
-    text = trimmed(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    unsigned long long magnitude = 0;
-    const char *end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, magnitude, base);
-    if (text.empty() || error != std::errc() || stop != end || magnitude > LLONG_MAX)
+    const std::optional<int32_t> value = evm::parseInteger(trimmed(text));
+    if (!value)
         return std::nullopt;
-    return negative ? -(long long)magnitude : (long long)magnitude;
+    return *value;
 }
 
 std::vector<FaultSetting> parseFaults(std::string_view text)

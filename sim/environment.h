@@ -9,7 +9,8 @@
 
 namespace ostrel {
 
-// Decimal, or hexadecimal after "0x" or "0X"; an optional sign; blanks around; nothing else.
+// A number of the environment or of the state file: the program's integer text (decimal, or
+// hexadecimal after 0x, $ or x; an optional sign; 32 bits), with blanks allowed around it.
 std::optional<long long> parseInteger(std::string_view text);
 
 struct FaultSetting {

@@ -1,5 +1,8 @@
 #include "linux_config.h"
 
+#include "ini.h"
+#include "inttext.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -20,12 +23,7 @@ constexpr unsigned kMaxOffset = 65535;
 
 std::string trimmed(std::string_view text)
 {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
+    return std::string(evm::trimmed(text));
 }
 
 bool sameName(std::string_view a, std::string_view b)
@@ -34,32 +32,13 @@ bool sameName(std::string_view a, std::string_view b)
            && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y)); });
 }
 
-// Decimal, or hexadecimal after 0x; nothing else, no sign.
-std::optional<unsigned long long> number(const std::string &text)
+// The program's integer text, as in the settings file; nothing negative.
+std::optional<unsigned long long> number(std::string_view text)
 {
-    int base = 10;
-    size_t start = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        start = 2;
-    }
-    if (start >= text.size() || text.size() - start > 16)
+    const std::optional<int32_t> value = evm::parseInteger(text);
+    if (!value || *value < 0)
         return std::nullopt;
-    unsigned long long value = 0;
-    for (size_t i = start; i < text.size(); ++i) {
-        const char c = text[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return std::nullopt;
-        value = value * base + unsigned(digit);
-    }
-    return value;
+    return static_cast<unsigned long long>(*value);
 }
 
 class Parser {
@@ -76,7 +55,7 @@ private:
         error_ = path_ + ":" + std::to_string(lineNo_) + ": " + what;
         return false;
     }
-    bool line(const std::string &text);
+    bool line(const evm::ini::Line &line);
     bool entry(const std::string &key, const std::string &value);
     bool once(const std::string &key);
     bool numberIn(const std::string &key, const std::string &value, unsigned long long low, unsigned long long high,
@@ -99,31 +78,29 @@ private:
 
 std::optional<Config> Parser::run(const std::string &text)
 {
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        ++lineNo_;
-        if (!line(trimmed(std::string_view(text).substr(start, end - start))))
-            return std::nullopt;
-        start = end + 1;
-    }
-    if (!finish())
+    // The lines as the settings file's reader splits them: blank lines and ';' comments are
+    // skipped there, and a ';' after a value starts a comment too.
+    const bool read = evm::ini::forEachLine(text, [this](const evm::ini::Line &l) {
+        lineNo_ = l.number;
+        return line(l);
+    });
+    if (!read || !finish())
         return std::nullopt;
     return config_;
 }
 
-bool Parser::line(const std::string &text)
+bool Parser::line(const evm::ini::Line &l)
 {
-    if (text.empty() || text[0] == ';' || text[0] == '#')
+    using Kind = evm::ini::Line::Kind;
+    const std::string text = trimmed(l.text);
+    if (text[0] == '#')
         return true;
     if (text.find('\0') != std::string::npos)
         return fail("not a text line");
-    if (text[0] == '[') {
-        if (text.back() != ']')
+    if (l.kind == Kind::Section) {
+        if (!l.closed || text.back() != ']')
             return fail("a section line ends with ]");
-        const std::string name = trimmed(std::string_view(text).substr(1, text.size() - 2));
+        const std::string name = evm::ini::unescapedName(l.name);
         if (sameName(name, "IIC"))
             section_ = Section::Iic;
         else if (sameName(name, "SPI"))
@@ -134,16 +111,17 @@ bool Parser::line(const std::string &text)
             return fail("unknown section [" + name + "]; the sections are [IIC], [SPI] and [Lines]");
         return true;
     }
-    const size_t equals = text.find('=');
-    if (equals == std::string::npos)
+    if (l.kind != Kind::Entry)
         return fail("expected key=value, found \"" + text + "\"");
     if (section_ == Section::None)
         return fail("\"" + text + "\" comes before any section");
-    const std::string key = trimmed(std::string_view(text).substr(0, equals));
-    const std::string value = trimmed(std::string_view(text).substr(equals + 1));
-    if (value.empty())
+    const std::string key = evm::ini::unescapedName(l.name);
+    const evm::ini::Value value = evm::ini::unescapedValue(l.value);
+    if (value.isList)
+        return fail(key + "=" + trimmed(l.value) + " is a list; give one value");
+    if (value.text.empty())
         return fail(key + " has no value");
-    return entry(key, value);
+    return entry(key, value.text);
 }
 
 bool Parser::once(const std::string &key)

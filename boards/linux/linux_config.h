@@ -41,8 +41,9 @@ struct Config {
 std::string configPath();
 
 // The whole file, or nothing and why, as "path:line: what" (or "path: what").
-// Section and key names are matched without regard to case; numbers are decimal, or
-// hexadecimal after 0x. Lines starting with ; or # are comments.
+// The lines are read by the settings file's INI rules (ini.h: quotes, escapes, ';' comments);
+// section and key names are matched without regard to case; numbers are the program's
+// integer text (decimal, or hexadecimal after 0x); lines starting with # are comments too.
 std::optional<Config> parseConfig(const std::string &path, const std::string &text, std::string &error);
 std::optional<Config> readConfig(const std::string &path, std::string &error);
 

@@ -51,7 +51,7 @@ private:
 
 QString libraryVersionText(int32_t v)
 {
-    return evm::libraryVersionText(v); // one split, shared with the command-line tool
+    return QString::fromStdString(evm::libraryVersionText(v)); // one split, shared with the command-line tool
 }
 
 TAboutDialog::TAboutDialog(QWidget *parent)

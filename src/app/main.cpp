@@ -349,7 +349,7 @@ void TForm1::guard(const std::function<void()> &body)
     try {
         body();
     } catch (const evm::ConversionError &e) {
-        UiSeam::current().errorReport(e.message());
+        UiSeam::current().errorReport(QString::fromStdString(e.message()));
     } catch (const std::exception &e) {
         UiSeam::current().errorReport(QString::fromLocal8Bit(e.what()));
     }

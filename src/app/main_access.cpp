@@ -17,7 +17,7 @@ void TForm1::WriteBoardPin(int pin, uint8_t value)
         return;
     // Every failing line write is reported: they are few and each one matters.
     if (const int32_t code = boardSession.writeLine(pin, value); code != 0)
-        UiSeam::current().showMessage(evm::communicationErrorText("SPERR", code));
+        UiSeam::current().showMessage(QString::fromStdString(evm::communicationErrorText("SPERR", code)));
 }
 
 void TForm1::WriteRegister(uint32_t reg, int32_t value)
@@ -28,13 +28,13 @@ void TForm1::WriteRegister(uint32_t reg, int32_t value)
         const int32_t code = boardSession.write(static_cast<int32_t>(reg), static_cast<uint8_t>(value));
         if (code != 0 && !commErrorShown) {
             commErrorShown = true;
-            UiSeam::current().showMessage(evm::communicationErrorText("WRERR", code));
+            UiSeam::current().showMessage(QString::fromStdString(evm::communicationErrorText("WRERR", code)));
         }
     }
     if (const auto row = shadow.store(reg, value); row && RegViewForm)
         RegViewForm->ShowRegisterRow(row->row, row->value);
     if (historyEnabled)
-        appendHistory(evm::registerLine(reg, static_cast<uint32_t>(value)));
+        appendHistory(QString::fromStdString(evm::registerLine(reg, static_cast<uint32_t>(value))));
 }
 
 uint8_t TForm1::ReadRegister(int32_t reg)
@@ -44,7 +44,7 @@ uint8_t TForm1::ReadRegister(int32_t reg)
     const evm::BoardSession::Access read = boardSession.read(reg);
     if (read.code != 0 && !commErrorShown) {
         commErrorShown = true;
-        UiSeam::current().showMessage(evm::communicationErrorText("RDERR", read.code)
+        UiSeam::current().showMessage(QString::fromStdString(evm::communicationErrorText("RDERR", read.code))
                                       + QStringLiteral("\nPlease check interface setting."));
     }
     return read.value;
@@ -57,16 +57,16 @@ void TForm1::appendHistory(const QString &line)
 
 void TForm1::ReadClick()
 {
-    const int32_t reg = evm::toInteger(ui->RDA_reg->text());
+    const int32_t reg = evm::toInteger(ui->RDA_reg->text().toStdString());
     const uint8_t b = ReadRegister(reg);
-    ui->RDA_data->setText(QStringLiteral("0x") + evm::hexText(b, 2));
+    ui->RDA_data->setText(QString::fromStdString("0x" + evm::hexText(b, 2)));
 }
 
 void TForm1::WriteClick()
 {
     // The data text is converted first, so with both texts wrong it is the one reported.
-    const int32_t data = evm::toInteger(ui->RDA_data->text());
-    const int32_t reg = evm::toInteger(ui->RDA_reg->text());
+    const int32_t data = evm::toInteger(ui->RDA_data->text().toStdString());
+    const int32_t reg = evm::toInteger(ui->RDA_reg->text().toStdString());
     WriteRegister(static_cast<uint32_t>(reg), data);
     RefreshControls();
 }

@@ -42,7 +42,7 @@ void TForm1::TrackChange(QSlider *sender)
     } restore{sliderEventsEnabled};
     const SliderBinding &row = sliderRowOf(sliderTable, sender);
     const int p = sender->value();
-    row.edit->setText(evm::dbText(p, row.zeroDb));
+    row.edit->setText(QString::fromStdString(evm::dbText(p, row.zeroDb)));
     WriteRegister(row.reg, p);
 }
 
@@ -51,7 +51,7 @@ void TForm1::TrackEditKeyUp(QLineEdit *sender, int key)
     if (!sliderEventsEnabled || key != 13)
         return;
     const SliderBinding &row = sliderRowOf(sliderTable, sender);
-    const std::optional<float> d = evm::parseDb(sender->text());
+    const std::optional<float> d = evm::parseDb(sender->text().toStdString());
     if (!d)
         throw std::runtime_error(QStringLiteral("'%1' is not a valid floating point value").arg(sender->text()).toStdString());
     // A position equal to the current one changes nothing, and the typed text stays.

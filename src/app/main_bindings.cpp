@@ -24,7 +24,7 @@ namespace {
 // The field a row names; null, and reported at start, when the chip has no such field.
 const evm::RegisterField *fieldOf(const char *name)
 {
-    return evm::findField(QString::fromLatin1(name));
+    return evm::findField(name);
 }
 
 // The row a control's Tag selects, refused unless it leads back to that very control: a wrong
@@ -195,7 +195,7 @@ void TForm1::showShadow()
             continue; // a typed dB text that leads to this position stays
         const QSignalBlocker quiet(row.track);
         row.track->setValue(b);
-        row.edit->setText(evm::dbText(b, row.zeroDb));
+        row.edit->setText(QString::fromStdString(evm::dbText(b, row.zeroDb)));
     }
     for (const CheckBinding &row : checkTable) {
         const bool on = (shadow.byte(row.reg) >> row.bit) & 1;
@@ -232,7 +232,7 @@ void TForm1::RefreshControls()
     for (const SliderBinding &row : sliderTable) {
         const uint8_t b = shadow.byte(row.reg);
         row.track->setValue(b);
-        const QString text = evm::dbText(b, row.zeroDb);
+        const QString text = QString::fromStdString(evm::dbText(b, row.zeroDb));
         if (row.edit->text() != text)
             row.edit->setText(text);
     }

@@ -7,6 +7,7 @@
 #include "textfiles.h"
 #include "uiseam.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -46,16 +47,16 @@ bool TForm1::RunScript(const QString &path, bool showProgress)
 
     // A file that is there but cannot be read is said with its reason; the clean-up still runs,
     // and the result is true as for any run that found its file.
-    QByteArray bytes;
-    if (const auto error = evm::readWholeFile(path, bytes)) {
-        UiSeam::current().messageBox(this, QStringLiteral("Cannot read %1: %2").arg(path, *error), kScriptCaption,
-                                     UiSeam::Icon::Error, UiSeam::Ok);
+    std::string bytes;
+    if (const auto error = evm::readWholeFile(QFile::encodeName(path).toStdString(), bytes)) {
+        UiSeam::current().messageBox(this, QStringLiteral("Cannot read %1: %2").arg(path, QString::fromLocal8Bit(*error)),
+                                     kScriptCaption, UiSeam::Icon::Error, UiSeam::Ok);
         return true;
     }
-    const QStringList lines = evm::splitScriptLines(bytes);
-    bytes.clear();
+    const std::vector<std::string> lines = evm::splitScriptLines(bytes);
+    bytes = std::string();
 
-    scriptProgress->ProgressBar1->setMaximum(lines.size());
+    scriptProgress->ProgressBar1->setMaximum(int(lines.size()));
     scriptProgress->ProgressBar1->setValue(0);
     if (showProgress) {
         scriptProgress->show();
@@ -69,8 +70,8 @@ bool TForm1::RunScript(const QString &path, bool showProgress)
     const evm::ScriptResult result = evm::runScriptLines(lines, sink);
     // The written text and caption stay; where the script stopped is said beneath them.
     if (result.stopped)
-        UiSeam::current().messageBox(this, result.message, kScriptCaption, UiSeam::Icon::Error, UiSeam::Ok,
-                                     stopPlace(path, result.line, lines.value(result.line - 1)));
+        UiSeam::current().messageBox(this, QString::fromStdString(result.message), kScriptCaption, UiSeam::Icon::Error,
+                                     UiSeam::Ok, stopPlace(path, result.line, QString::fromLatin1(lines[result.line - 1])));
     return true;
 }
 
@@ -104,12 +105,12 @@ QString logText(const QPlainTextEdit *log)
     return text;
 }
 
-void save(QWidget *owner, const QString &path, const QByteArray &bytes)
+void save(QWidget *owner, const QString &path, const std::string &bytes)
 {
     // A failed write keeps the old file and is said, never passed over in silence.
-    if (const auto error = evm::saveWholeFile(path, bytes))
-        UiSeam::current().messageBox(owner, QStringLiteral("Cannot save %1: %2").arg(path, *error), QStringLiteral("Error"),
-                                     UiSeam::Icon::Error, UiSeam::Ok);
+    if (const auto error = evm::saveWholeFile(QFile::encodeName(path).toStdString(), bytes))
+        UiSeam::current().messageBox(owner, QStringLiteral("Cannot save %1: %2").arg(path, QString::fromLocal8Bit(*error)),
+                                     QStringLiteral("Error"), UiSeam::Icon::Error, UiSeam::Ok);
 }
 } // namespace
 
@@ -129,7 +130,7 @@ void TForm1::bSaveHistryClick()
     const QString path = UiSeam::current().saveFileName(this, QStringLiteral("Save register setting history"), kSaveFilter, QStringLiteral("csv"));
     if (path.isEmpty() || !mayWrite(this, path))
         return;
-    save(this, path, evm::historyText(logText(ui->Memo1)));
+    save(this, path, evm::historyText(logText(ui->Memo1).toStdString()));
 }
 
 void TForm1::bClearHistryClick()

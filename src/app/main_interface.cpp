@@ -16,22 +16,21 @@
 
 namespace {
 constexpr int kIic = evm::IicItem;
-const QString &kTypeKey = evm::kSettingsTypeKey;
-const QString &kAddrKey = evm::kSettingsAddrKey;
+constexpr std::string_view kTypeKey = evm::kSettingsTypeKey;
+constexpr std::string_view kAddrKey = evm::kSettingsAddrKey;
 
-QString addressText(int32_t address)
+std::string addressText(int32_t address)
 {
-    return QStringLiteral("0x") + evm::hexText(static_cast<uint32_t>(address), 2);
+    return "0x" + evm::hexText(static_cast<uint32_t>(address), 2);
 }
 
-// A key that cannot be written ends the handler with the settings facility's error.
-void writeKey(const std::unique_ptr<evm::SettingsFile> &settings, const QString &key, const QString &value)
+// A key that cannot be written ends the handler with the settings file's error.
+void writeKey(const std::unique_ptr<evm::SettingsFile> &settings, std::string_view key, const std::string &value)
 {
     if (!settings)
         return;
     if (const auto error = settings->write(key, value))
-        throw std::runtime_error(
-            QStringLiteral("Cannot write %1 to %2: %3").arg(key, settings->fileName(), *error).toStdString());
+        throw std::runtime_error("Cannot write " + std::string(key) + " to " + settings->fileName() + ": " + *error);
 }
 } // namespace
 
@@ -65,7 +64,7 @@ void TForm1::rgInterfaceClick()
     const int index = rgInterface->itemIndex();
     // For IIC this still uses the address chosen before the switch.
     ApplyInterfaceChoice(index);
-    writeKey(settingsFile, kTypeKey, QString::number(index));
+    writeKey(settingsFile, kTypeKey, std::to_string(index));
     boardSession.reconnectKeepingPort();
     chosenAddress = index == kIic ? evm::FirstIicAddress : 0;
     ui->cbAddr->setEnabled(index == kIic);

@@ -42,7 +42,7 @@ TRegViewForm::TRegViewForm(QWidget *parent)
     const QPalette &white = m_cellPalettes[0];
     for (int row = 0; row < evm::RegisterCount; ++row) {
         for (int col = 0; col < 8; ++col) {
-            auto *label = new QLabel(names[row][col], ui->pRegView);
+            auto *label = new QLabel(QString::fromStdString(names[row][col]), ui->pRegView);
             label->setObjectName(QStringLiteral("bit_%1_%2").arg(row).arg(col));
             label->setAutoFillBackground(true); // opaque, its own colour
             label->setAlignment(Qt::AlignCenter);

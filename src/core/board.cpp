@@ -3,7 +3,7 @@
 
 namespace evm {
 
-QString libraryVersionText(int32_t v)
+std::string libraryVersionText(int32_t v)
 {
     // C++ division truncates toward zero, as the split is defined; a * 4096 never
     // overflows because its magnitude is at most that of v.
@@ -13,7 +13,7 @@ QString libraryVersionText(int32_t v)
     r -= b * 256;
     const int32_t c = r / 16;
     const int32_t d = r - c * 16;
-    return QStringLiteral("%1.%2.%3.%4").arg(a).arg(b).arg(c).arg(d);
+    return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) + "." + std::to_string(d);
 }
 
 ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddress)
@@ -35,16 +35,16 @@ bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b)
     return a.interfaceCode == b.interfaceCode && a.deviceAddress == b.deviceAddress;
 }
 
-QString interfaceText(const ConnectionSettings &settings)
+std::string interfaceText(const ConnectionSettings &settings)
 {
     if (settings.interfaceCode == IicInterfaceCode)
-        return QStringLiteral("IIC at 0x") + hexText(static_cast<uint32_t>(settings.deviceAddress), 2);
-    return QStringLiteral("SPI");
+        return "IIC at 0x" + hexText(static_cast<uint32_t>(settings.deviceAddress), 2);
+    return "SPI";
 }
 
-QString communicationErrorText(const char *kind, int32_t code)
+std::string communicationErrorText(const char *kind, int32_t code)
 {
-    return QStringLiteral("Communication error: %1%2").arg(QLatin1String(kind), hexText(static_cast<uint32_t>(code), 4));
+    return "Communication error: " + std::string(kind) + hexText(static_cast<uint32_t>(code), 4);
 }
 
 uint8_t readModifyWriteBase(int reg, uint8_t chipValue)
@@ -80,10 +80,10 @@ BoardLibrary::LoadStatus BoardSession::load()
         m_failure.clear();
         break;
     case BoardLibrary::LoadStatus::CannotLoad:
-        m_failure = QStringLiteral("Cannot load the board library: %1").arg(m_library.errorString());
+        m_failure = "Cannot load the board library: " + m_library.errorString();
         break;
     case BoardLibrary::LoadStatus::InvalidLibrary:
-        m_failure = QStringLiteral("Invalid board library: %1").arg(m_library.errorString());
+        m_failure = "Invalid board library: " + m_library.errorString();
         break;
     }
     return status;
@@ -94,9 +94,9 @@ int32_t BoardSession::connect()
     m_accessFailed = false;
     m_port = m_library.init(0, &m_settings);
     if (m_port == 0) {
-        m_failure = QStringLiteral("%1 (%2)").arg(QLatin1String(NoBoardText), interfaceText(m_settings));
+        m_failure = std::string(NoBoardText) + " (" + interfaceText(m_settings) + ")";
         if (const std::string why = m_library.lastError(); !why.empty()) // e.g. the server it could not reach
-            m_failure += QStringLiteral(": ") + QString::fromStdString(why);
+            m_failure += ": " + why;
     } else
         m_failure.clear();
     return m_port;

@@ -3,9 +3,8 @@
 #include "registers.h"
 #include "serialinterface.h"
 
-#include <QString>
-
 #include <cstdint>
+#include <string>
 
 // A board session without widgets: the library loaded, the board opened with one
 // interface choice, single register and line accesses that report their result code, and
@@ -15,14 +14,14 @@ namespace evm {
 
 // "a.b.c.d" of the version word from _getVer: a := v / 4096, b, c, d the next
 // hexadecimal digits; everything above the low twelve bits lands in a.
-QString libraryVersionText(int32_t v);
+std::string libraryVersionText(int32_t v);
 
 // The record for _init: interface item 0 is IIC at chosenAddress, any other item SPI (address 0).
 ConnectionSettings connectionSettingsFor(int interfaceItem, int32_t chosenAddress);
 // Both name the same interface and address.
 bool sameInterface(const ConnectionSettings &a, const ConnectionSettings &b);
 // "SPI" or "IIC at 0x45", for messages.
-QString interfaceText(const ConnectionSettings &settings);
+std::string interfaceText(const ConnectionSettings &settings);
 
 // What the user is told when _init finds no board: the window's status bar and start-up box,
 // and the tool's error. (The resets' box spells it "No EVM was foud".)
@@ -30,7 +29,7 @@ inline constexpr char NoBoardText[] = "No EVM was found";
 
 // "Communication error: RDERR0005": kind is RDERR, WRERR or SPERR (a board line), the code at
 // least four hexadecimal digits.
-QString communicationErrorText(const char *kind, int32_t code);
+std::string communicationErrorText(const char *kind, int32_t code);
 
 // The byte a read-modify-write of a field starts from, given what the chip returned:
 // only the bits the program keeps (no status flag), and MRST and SRST of 0x40 always 1,
@@ -71,7 +70,7 @@ public:
     // Where the interface choice goes; the next _init uses it.
     ConnectionSettings &settings() { return m_settings; }
     // Why the last open() did not give Status::Open, in one line.
-    QString failureText() const { return m_failure; }
+    const std::string &failureText() const { return m_failure; }
 
     struct Access {
         int32_t code = 0; // 0 success, else the library's error code
@@ -90,7 +89,7 @@ private:
     ConnectionSettings m_settings;
     int32_t m_port = 0;
     bool m_accessFailed = false;
-    QString m_failure;
+    std::string m_failure;
 };
 
 } // namespace evm

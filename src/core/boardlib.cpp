@@ -1,25 +1,77 @@
 #include "boardlib.h"
-#include "inttext.h"
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace evm {
 
 namespace {
+
+// What differs from one system to the next: the library's file name, loading it, finding its
+// entries, and the folder of the running program. Nothing else here knows the system.
+namespace platform {
+
+std::string libraryFile(std::string_view baseName)
+{
+    return "lib" + std::string(baseName) + ".so";
+}
+
+void *open(const std::string &file, std::string &error)
+{
+    // RTLD_LOCAL: a board library's symbols stay its own.
+    void *handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    if (!handle) {
+        const char *reason = ::dlerror();
+        error = "Cannot load library " + file + ": (" + (reason ? reason : "unknown error") + ")";
+    }
+    return handle;
+}
+
+void *entry(void *handle, const char *name)
+{
+    return ::dlsym(handle, name);
+}
+
+void close(void *handle)
+{
+    ::dlclose(handle);
+}
+
+// The folder of the running program, its links followed; empty when it cannot be told.
+std::string executableDir()
+{
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
+} // namespace platform
+
 constexpr char kBaseName[] = "Ostrel";
 
-// QLibrary resolves a base name to the platform's file name (libOstrel.so, Ostrel.dll).
-bool existsAsLibrary(const QString &dir)
+bool isFile(const std::string &path)
 {
-    for (const QString &candidate : {QStringLiteral("lib%1.so").arg(kBaseName), QStringLiteral("%1.dll").arg(kBaseName),
-                                     QStringLiteral("lib%1.dylib").arg(kBaseName)})
-        if (QFileInfo(QDir(dir).filePath(candidate)).isFile())
-            return true;
-    return false;
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string joined(const std::string &dir, std::string_view name)
+{
+    if (dir.empty())
+        return std::string(name);
+    return dir.back() == '/' ? dir + std::string(name) : dir + '/' + std::string(name);
 }
 
 // Installed, the board libraries lie in a folder of the program's own (lib/evm5170 under the
@@ -27,91 +79,103 @@ bool existsAsLibrary(const QString &dir)
 #ifndef EVM_BOARD_DIR_FROM_BIN
 #define EVM_BOARD_DIR_FROM_BIN "../lib/evm5170"
 #endif
-QString installedBoardDir()
+std::string installedBoardDir(const std::string &exeDir)
 {
-    return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(EVM_BOARD_DIR_FROM_BIN)));
+    std::string dir = std::filesystem::path(joined(exeDir, EVM_BOARD_DIR_FROM_BIN)).lexically_normal().string();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir;
+}
+
+std::string absolute(const std::string &path)
+{
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
 }
 
 // EVM_BOARD_LIBRARY: a file, or the short name of a board library that ships beside the program.
-QString libraryFromEnvironment()
+std::string libraryFromEnvironment()
 {
-    const QString env = qEnvironmentVariable("EVM_BOARD_LIBRARY");
+    const char *set = std::getenv("EVM_BOARD_LIBRARY");
+    const std::string env = set ? set : "";
     static const struct {
         const char *shortName;
         const char *baseName;
     } kShortNames[] = {{"sim", "Ostrel"}, {"linux", "OstrelLinux"}, {"remote", "OstrelRemote"}};
+    const std::string exeDir = platform::executableDir();
     for (const auto &s : kShortNames) {
-        if (env != QLatin1String(s.shortName) || !QCoreApplication::instance())
+        if (env != s.shortName || exeDir.empty())
             continue;
-#ifdef Q_OS_WIN
-        const QString file = QStringLiteral("%1.dll").arg(QLatin1String(s.baseName));
-#else
-        const QString file = QStringLiteral("lib%1.so").arg(QLatin1String(s.baseName));
-#endif
+        const std::string file = platform::libraryFile(s.baseName);
         // Beside the program in a build tree, in the program's own folder once installed.
-        const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(file);
-        const QString installed = QDir(installedBoardDir()).filePath(file);
-        return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : installed;
+        const std::string beside = joined(exeDir, file);
+        const std::string installed = joined(installedBoardDir(exeDir), file);
+        return exists(beside) || !exists(installed) ? beside : installed;
     }
     return env;
 }
 
 } // namespace
 
-QStringList BoardLibrary::searchOrder()
+std::vector<std::string> BoardLibrary::searchOrder()
 {
-    const QString env = libraryFromEnvironment();
-    if (!env.isEmpty())
+    const std::string env = libraryFromEnvironment();
+    if (!env.empty())
         return {env};
-    QStringList order;
-    if (QCoreApplication::instance()) {
-        order << QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kBaseName));
-        order << QDir(installedBoardDir()).filePath(QLatin1String(kBaseName));
+    std::vector<std::string> order;
+    if (const std::string exeDir = platform::executableDir(); !exeDir.empty()) {
+        order.push_back(joined(exeDir, kBaseName));
+        order.push_back(joined(installedBoardDir(exeDir), kBaseName));
     }
-    order << QLatin1String(kBaseName); // the dynamic loader's own search: no working directory
+    order.push_back(kBaseName); // the dynamic loader's own search: no working directory
     return order;
 }
 
 BoardLibrary::LoadStatus BoardLibrary::load()
 {
-    const QString env = libraryFromEnvironment();
-    if (!env.isEmpty()) {
+    const std::string env = libraryFromEnvironment();
+    if (!env.empty()) {
         // A name that is not a file must not fall through to a search.
-        if (!QFileInfo(env).isFile()) {
-            m_error = QStringLiteral("%1: no such file").arg(env);
+        if (!isFile(env)) {
+            m_error = env + ": no such file";
             return LoadStatus::CannotLoad;
         }
-        return loadFile(QFileInfo(env).absoluteFilePath());
+        return loadFile(absolute(env));
     }
-    if (QCoreApplication::instance()) {
-        for (const QString &dir : {QCoreApplication::applicationDirPath(), installedBoardDir()})
-            if (existsAsLibrary(dir))
-                return loadFile(QDir(dir).filePath(QLatin1String(kBaseName)));
+    if (const std::string exeDir = platform::executableDir(); !exeDir.empty()) {
+        for (const std::string &dir : {exeDir, installedBoardDir(exeDir)})
+            if (const std::string file = joined(dir, platform::libraryFile(kBaseName)); isFile(file))
+                return loadFile(file);
     }
-    return loadFile(QLatin1String(kBaseName));
+    // Bare file names: the loader searches its own paths, never the working directory. The
+    // base name itself is tried last, and its failure is the one told, as it always was.
+    if (const LoadStatus status = loadFile(platform::libraryFile(kBaseName)); status != LoadStatus::CannotLoad)
+        return status;
+    return loadFile(kBaseName);
 }
 
-BoardLibrary::LoadStatus BoardLibrary::loadFile(const QString &path)
+BoardLibrary::LoadStatus BoardLibrary::loadFile(const std::string &path)
 {
     unload();
-    m_lib.setFileName(path);
-    if (!m_lib.load()) {
-        m_error = m_lib.errorString();
+    m_fileName = path;
+    m_handle = platform::open(path, m_error);
+    if (!m_handle)
         return LoadStatus::CannotLoad;
-    }
     return resolveEntries();
 }
 
 BoardLibrary::LoadStatus BoardLibrary::resolveEntries()
 {
-    auto init = reinterpret_cast<InitFn>(m_lib.resolve("_init"));
-    auto close = reinterpret_cast<CloseFn>(m_lib.resolve("_close"));
-    auto read = reinterpret_cast<DataFn>(m_lib.resolve("_readData"));
-    auto write = reinterpret_cast<DataFn>(m_lib.resolve("_writeData"));
-    auto getVer = reinterpret_cast<VersionFn>(m_lib.resolve("_getVer"));
+    auto init = reinterpret_cast<InitFn>(platform::entry(m_handle, "_init"));
+    auto close = reinterpret_cast<CloseFn>(platform::entry(m_handle, "_close"));
+    auto read = reinterpret_cast<DataFn>(platform::entry(m_handle, "_readData"));
+    auto write = reinterpret_cast<DataFn>(platform::entry(m_handle, "_writeData"));
+    auto getVer = reinterpret_cast<VersionFn>(platform::entry(m_handle, "_getVer"));
     if (!init || !close || !read || !write || !getVer) {
-        m_error = QStringLiteral("%1 lacks a board-access entry").arg(m_lib.fileName());
-        m_lib.unload();
+        m_error = m_fileName + " lacks a board-access entry";
+        platform::close(m_handle);
+        m_handle = nullptr;
         return LoadStatus::InvalidLibrary;
     }
     m_init = init;
@@ -119,8 +183,8 @@ BoardLibrary::LoadStatus BoardLibrary::resolveEntries()
     m_read = read;
     m_write = write;
     m_getVer = getVer;
-    m_describe = reinterpret_cast<OstrelDescribeFn>(m_lib.resolve(OSTREL_DESCRIBE_ENTRY));
-    m_lastError = reinterpret_cast<OstrelLastErrorFn>(m_lib.resolve(OSTREL_LAST_ERROR_ENTRY));
+    m_describe = reinterpret_cast<OstrelDescribeFn>(platform::entry(m_handle, OSTREL_DESCRIBE_ENTRY));
+    m_lastError = reinterpret_cast<OstrelLastErrorFn>(platform::entry(m_handle, OSTREL_LAST_ERROR_ENTRY));
     return LoadStatus::Loaded;
 }
 
@@ -135,16 +199,24 @@ void BoardLibrary::unload()
     m_getVer = nullptr;
     m_describe = nullptr;
     m_lastError = nullptr;
-    m_lib.unload();
+    platform::close(m_handle);
+    m_handle = nullptr;
 }
+
+namespace {
+std::string resultText(int32_t r)
+{
+    return r == 0 ? std::string("0") : "0x" + hexText(uint32_t(r), 4);
+}
+} // namespace
 
 int32_t BoardLibrary::init(int32_t port, ConnectionSettings *settings)
 {
     const int32_t r = m_init ? m_init(port, settings) : 0;
     if (trace)
-        trace(QStringLiteral("_init(port=%1, interface=%2, address=0x%3, word56=%4) = %5")
-                  .arg(port).arg(settings->interfaceCode).arg(hexText(settings->deviceAddress, 2))
-                  .arg(settings->word56).arg(r));
+        trace("_init(port=" + std::to_string(port) + ", interface=" + std::to_string(settings->interfaceCode)
+              + ", address=0x" + hexText(uint32_t(settings->deviceAddress), 2) + ", word56="
+              + std::to_string(settings->word56) + ") = " + std::to_string(r));
     return r;
 }
 
@@ -152,7 +224,7 @@ int32_t BoardLibrary::close()
 {
     const int32_t r = m_close ? m_close() : NotOpen;
     if (trace)
-        trace(QStringLiteral("_close() = %1").arg(r));
+        trace("_close() = " + std::to_string(r));
     return r;
 }
 
@@ -160,9 +232,8 @@ int32_t BoardLibrary::readData(int32_t channel, int32_t reg, uint8_t *buffer, in
 {
     const int32_t r = m_read ? m_read(channel, reg, buffer, count) : NotOpen;
     if (trace)
-        trace(QStringLiteral("_readData(channel=%1, reg=0x%2) = %3 value=0x%4")
-                  .arg(channel).arg(hexText(reg, 2)).arg(r == 0 ? QStringLiteral("0") : QStringLiteral("0x") + hexText(r, 4))
-                  .arg(hexText(buffer[0], 2)));
+        trace("_readData(channel=" + std::to_string(channel) + ", reg=0x" + hexText(uint32_t(reg), 2) + ") = "
+              + resultText(r) + " value=0x" + hexText(buffer[0], 2));
     return r;
 }
 
@@ -170,12 +241,12 @@ int32_t BoardLibrary::writeData(int32_t channel, int32_t reg, uint8_t *buffer, i
 {
     const int32_t r = m_write ? m_write(channel, reg, buffer, count) : NotOpen;
     if (trace) {
-        const QString result = r == 0 ? QStringLiteral("0") : QStringLiteral("0x") + hexText(r, 4);
         if (channel == PinChannel)
-            trace(QStringLiteral("_writeData(channel=7, pin=%1, value=%2) = %3").arg(reg).arg(buffer[0]).arg(result));
+            trace("_writeData(channel=7, pin=" + std::to_string(reg) + ", value=" + std::to_string(buffer[0]) + ") = "
+                  + resultText(r));
         else
-            trace(QStringLiteral("_writeData(channel=%1, reg=0x%2, value=0x%3) = %4")
-                      .arg(channel).arg(hexText(reg, 2)).arg(hexText(buffer[0], 2)).arg(result));
+            trace("_writeData(channel=" + std::to_string(channel) + ", reg=0x" + hexText(uint32_t(reg), 2) + ", value=0x"
+                  + hexText(buffer[0], 2) + ") = " + resultText(r));
     }
     return r;
 }
@@ -184,18 +255,18 @@ int32_t BoardLibrary::getVer()
 {
     const int32_t r = m_getVer ? m_getVer() : 0;
     if (trace)
-        trace(QStringLiteral("_getVer() = 0x%1").arg(hexText(r, 4)));
+        trace("_getVer() = 0x" + hexText(uint32_t(r), 4));
     return r;
 }
 
-QByteArray BoardLibrary::describe()
+std::string BoardLibrary::describe()
 {
     const int32_t length = m_describe ? m_describe(nullptr, 0) : -1;
     if (length <= 0 || length >= 65536)
         return {};
-    QByteArray text(length + 1, '\0');
+    std::string text(size_t(length) + 1, '\0');
     m_describe(text.data(), int32_t(text.size()));
-    text.truncate(qstrnlen(text.constData(), text.size()));
+    text.resize(::strnlen(text.data(), text.size()));
     return text;
 }
 

@@ -1,12 +1,11 @@
 #pragma once
-#include <QLibrary>
-#include <QString>
-
+#include "inttext.h"
 #include "ostrel_abi.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace evm {
 
@@ -42,12 +41,13 @@ public:
     // the executable); else "Ostrel" beside the executable, else in the system's library
     // paths. The working directory is never searched.
     LoadStatus load();
-    LoadStatus loadFile(const QString &path);
+    LoadStatus loadFile(const std::string &path);
     void unload();
 
     bool isLoaded() const { return m_init != nullptr; }
-    QString fileName() const { return m_lib.fileName(); }
-    QString errorString() const { return m_error; }
+    // The file loaded (or last tried), and why the last load failed.
+    const std::string &fileName() const { return m_fileName; }
+    const std::string &errorString() const { return m_error; }
 
     // Each call blocks until the library returns. While no library is loaded nothing is
     // called: init and getVer return 0 (no board, no version), the others NotOpen.
@@ -57,21 +57,22 @@ public:
     int32_t writeData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
     int32_t getVer();
     // What the library says of how it reaches the board; empty when it has no such entry.
-    QByteArray describe();
+    std::string describe();
     // The library's reason for its last failure (ostrel_last_error); empty when it gives none.
     std::string lastError();
 
     // Called after every entry call with a one-line description (for --trace).
-    std::function<void(const QString &)> trace;
+    std::function<void(const std::string &)> trace;
 
     // Where load() would look, in order (for messages and tests).
-    static QStringList searchOrder();
+    static std::vector<std::string> searchOrder();
 
 private:
     LoadStatus resolveEntries();
 
-    QLibrary m_lib;
-    QString m_error;
+    void *m_handle = nullptr;
+    std::string m_fileName;
+    std::string m_error;
     InitFn m_init = nullptr;
     CloseFn m_close = nullptr;
     DataFn m_read = nullptr;

@@ -7,69 +7,69 @@
 
 namespace evm {
 
-QString dbText(int value, int zeroDb)
+std::string dbText(int value, int zeroDb)
 {
     // The steps are half dB, so integer arithmetic gives the text exactly: no rounding, no
     // locale, and a zero difference can only come out as "0.0".
     const int64_t halfSteps = int64_t(value) - zeroDb;
     const int64_t magnitude = halfSteps < 0 ? -halfSteps : halfSteps;
-    QString text = halfSteps < 0 ? QStringLiteral("-") : QString();
-    text += QString::number(magnitude / 2);
-    text += magnitude % 2 ? QStringLiteral(".5") : QStringLiteral(".0");
+    std::string text = halfSteps < 0 ? "-" : "";
+    text += std::to_string(magnitude / 2);
+    text += magnitude % 2 ? ".5" : ".0";
     return text;
 }
 
 namespace {
 
-bool isDigit(char16_t c)
+bool isDigit(char c)
 {
-    return c >= u'0' && c <= u'9';
+    return c >= '0' && c <= '9';
 }
 
-bool isBlank(char16_t c)
+bool isBlank(char c)
 {
-    return c == u' ' || c == u'\t';
+    return c == ' ' || c == '\t';
 }
 
 } // namespace
 
-std::optional<float> parseDb(QStringView text)
+std::optional<float> parseDb(std::string_view text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin].unicode()))
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && isBlank(text[begin]))
         ++begin;
-    while (end > begin && isBlank(text[end - 1].unicode()))
+    while (end > begin && isBlank(text[end - 1]))
         --end;
 
     // Checked here character by character, so the conversion below sees plain ASCII in the C form
     // and nothing it might read as "inf", "nan" or a hexadecimal float.
     std::string ascii;
     ascii.reserve(size_t(end - begin));
-    qsizetype i = begin;
-    if (i < end && (text[i] == u'+' || text[i] == u'-')) {
-        if (text[i] == u'-')
+    size_t i = begin;
+    if (i < end && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-')
             ascii += '-';
         ++i;
     }
 
     bool significantSeen = false;
-    qsizetype digits = 0;
+    size_t digits = 0;
     int64_t integerDigits = 0;
     int64_t fractionZeros = 0;
-    for (; i < end && isDigit(text[i].unicode()); ++i, ++digits) {
-        ascii += char(text[i].unicode());
-        if (significantSeen || text[i] != u'0') {
+    for (; i < end && isDigit(text[i]); ++i, ++digits) {
+        ascii += text[i];
+        if (significantSeen || text[i] != '0') {
             significantSeen = true;
             ++integerDigits;
         }
     }
-    if (i < end && text[i] == u'.') {
+    if (i < end && text[i] == '.') {
         ascii += '.';
-        for (++i; i < end && isDigit(text[i].unicode()); ++i, ++digits) {
-            ascii += char(text[i].unicode());
+        for (++i; i < end && isDigit(text[i]); ++i, ++digits) {
+            ascii += text[i];
             if (!significantSeen) {
-                if (text[i] == u'0')
+                if (text[i] == '0')
                     ++fractionZeros;
                 else
                     significantSeen = true;
@@ -82,20 +82,20 @@ std::optional<float> parseDb(QStringView text)
     const int64_t leadExponent = integerDigits > 0 ? integerDigits - 1 : -(fractionZeros + 1);
 
     int64_t exponent = 0;
-    if (i < end && (text[i] == u'e' || text[i] == u'E')) {
+    if (i < end && (text[i] == 'e' || text[i] == 'E')) {
         ascii += 'e';
         ++i;
         bool negativeExponent = false;
-        if (i < end && (text[i] == u'+' || text[i] == u'-')) {
-            negativeExponent = text[i] == u'-';
-            ascii += char(text[i].unicode());
+        if (i < end && (text[i] == '+' || text[i] == '-')) {
+            negativeExponent = text[i] == '-';
+            ascii += text[i];
             ++i;
         }
         int exponentDigits = 0;
-        for (; i < end && isDigit(text[i].unicode()); ++i, ++exponentDigits) {
-            ascii += char(text[i].unicode());
+        for (; i < end && isDigit(text[i]); ++i, ++exponentDigits) {
+            ascii += text[i];
             if (exponent < 1'000'000)
-                exponent = exponent * 10 + (text[i].unicode() - u'0');
+                exponent = exponent * 10 + (text[i] - '0');
         }
         if (exponentDigits == 0)
             return std::nullopt;

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QString>
-#include <QStringView>
-
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace evm {
 
 // (value - zeroDb) * 0.5 formatted "0.0": one decimal, '-' for negatives, never "-0.0", '.' whatever the locale.
-QString dbText(int value, int zeroDb);
+std::string dbText(int value, int zeroDb);
 
 // Parse of a typed dB value: a decimal number with '.' as separator, whatever the locale; returns nullopt for
 // anything that is not a finite number (empty, letters, "nan", "inf", "1e999"...). Held as float (32-bit), as the edit does.
@@ -18,7 +17,7 @@ QString dbText(int value, int zeroDb);
 // ('e' or 'E', optional sign, at least one digit) for values pasted from other tools. Rejected: ',' as
 // separator, digit grouping, hexadecimal, a sign or blank inside the number, and any value that does
 // not fit a float (it would otherwise become an infinity).
-std::optional<float> parseDb(QStringView text);
+std::optional<float> parseDb(std::string_view text);
 
 // Clamp d to [(minimum - zeroDb) * 0.5, (maximum - zeroDb) * 0.5] in float, then d*2+zeroDb truncated toward zero.
 // The truncation is exact for every float d; a NaN, which parseDb never yields, gives minimum, the most

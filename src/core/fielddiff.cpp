@@ -3,8 +3,6 @@
 #include "inttext.h"
 #include "script.h"
 
-#include <QStringList>
-
 #include <algorithm>
 
 namespace evm {
@@ -19,40 +17,45 @@ std::vector<const RegisterField *> fieldsOfRegister(int reg)
     return out;
 }
 
-QString fieldValuesText(int reg, uint8_t value)
+std::string fieldValuesText(int reg, uint8_t value)
 {
-    QStringList parts;
-    for (const RegisterField *f : fieldsOfRegister(reg))
-        parts << QStringLiteral("%1=%2").arg(QLatin1String(f->name)).arg(fieldValue(value, f->shift, f->width));
-    return parts.join(QLatin1Char(' '));
+    std::string text;
+    for (const RegisterField *f : fieldsOfRegister(reg)) {
+        if (!text.empty())
+            text += ' ';
+        text += f->name;
+        text += '=';
+        text += std::to_string(fieldValue(value, f->shift, f->width));
+    }
+    return text;
 }
 
-QByteArray annotatedSnapshotText(const RegisterValues &values)
+std::string annotatedSnapshotText(const RegisterValues &values)
 {
-    QByteArray out;
+    std::string out;
     for (int i = 0; i < RegisterCount; ++i) {
         const int reg = FirstRegister + i;
-        out += registerLine(reg, values[i]).toLatin1();
-        if (const QString fields = fieldValuesText(reg, values[i]); !fields.isEmpty())
-            out += ", " + fields.toLatin1();
+        out += registerLine(reg, values[i]);
+        if (const std::string fields = fieldValuesText(reg, values[i]); !fields.empty())
+            out += ", " + fields;
         out += "\r\n";
     }
     return out;
 }
 
-std::optional<QString> parseSnapshot(const QByteArray &bytes, RegisterValues &values)
+std::optional<std::string> parseSnapshot(std::string_view bytes, RegisterValues &values)
 {
     std::array<bool, RegisterCount> seen{};
     RegisterValues read{};
-    const QStringList lines = splitScriptLines(bytes);
-    for (int i = 0; i < lines.size(); ++i) {
+    const std::vector<std::string> lines = splitScriptLines(bytes);
+    for (size_t i = 0; i < lines.size(); ++i) {
         const ScriptRecord r = parseRecord(splitFields(lines[i]));
-        const QString where = QStringLiteral("line %1: ").arg(i + 1);
+        const std::string where = "line " + std::to_string(i + 1) + ": ";
         switch (r.kind) {
         case ScriptRecord::Skip:
             continue;
         case ScriptRecord::Sleep:
-            return where + QStringLiteral("a pause has no place in a snapshot");
+            return where + "a pause has no place in a snapshot";
         case ScriptRecord::InvalidSleep:
         case ScriptRecord::InvalidRecord:
         case ScriptRecord::InvalidData:
@@ -61,13 +64,13 @@ std::optional<QString> parseSnapshot(const QByteArray &bytes, RegisterValues &va
             break;
         }
         if (!isChipRegister(r.reg))
-            return where + QStringLiteral("0x%1 is not a register of the chip").arg(hexText(static_cast<uint32_t>(r.reg), 2));
+            return where + "0x" + hexText(static_cast<uint32_t>(r.reg), 2) + " is not a register of the chip";
         seen[r.reg - FirstRegister] = true;
         read[r.reg - FirstRegister] = static_cast<uint8_t>(r.value);
     }
     for (int i = 0; i < RegisterCount; ++i)
         if (!seen[i])
-            return QStringLiteral("no line for register 0x%1").arg(hexText(FirstRegister + i, 2));
+            return "no line for register 0x" + hexText(FirstRegister + i, 2);
     values = read;
     return std::nullopt;
 }
@@ -95,14 +98,18 @@ std::vector<RegisterDifference> compareRegisters(const RegisterValues &a, const 
     return out;
 }
 
-QString differenceText(const RegisterDifference &d)
+std::string differenceText(const RegisterDifference &d)
 {
-    QString text = QStringLiteral("0x%1: 0x%2 -> 0x%3").arg(hexText(d.reg, 2), hexText(d.a, 2), hexText(d.b, 2));
-    QStringList fields;
-    for (const FieldDifference &f : d.fields)
-        fields << QStringLiteral("%1 %2 -> %3").arg(QLatin1String(f.field->name)).arg(f.a).arg(f.b);
-    if (!fields.isEmpty())
-        text += QStringLiteral("  ") + fields.join(QStringLiteral(", "));
+    std::string text = "0x" + hexText(d.reg, 2) + ": 0x" + hexText(d.a, 2) + " -> 0x" + hexText(d.b, 2);
+    for (size_t i = 0; i < d.fields.size(); ++i) {
+        const FieldDifference &f = d.fields[i];
+        text += i == 0 ? "  " : ", ";
+        text += f.field->name;
+        text += ' ';
+        text += std::to_string(f.a);
+        text += " -> ";
+        text += std::to_string(f.b);
+    }
     return text;
 }
 

@@ -5,14 +5,13 @@
 
 namespace evm {
 
-QString fieldSetRefusal(const RegisterField &field)
+std::string fieldSetRefusal(const RegisterField &field)
 {
     if (field.kind == FieldKind::StatusFlag)
-        return QStringLiteral("%1 is a status flag of the chip and cannot be set").arg(QLatin1String(field.name));
+        return field.name + std::string(" is a status flag of the chip and cannot be set");
     if (field.kind == FieldKind::ResetTrigger)
-        return QStringLiteral("%1 is a reset trigger, not a setting; write register 0x40 to start a reset")
-            .arg(QLatin1String(field.name));
-    return QString();
+        return field.name + std::string(" is a reset trigger, not a setting; write register 0x40 to start a reset");
+    return {};
 }
 
 uint8_t fieldSetByte(const RegisterField &field, uint8_t chipValue, int value)

@@ -4,43 +4,42 @@ namespace evm {
 
 namespace {
 
-int hexDigit(QChar c)
+int hexDigit(char c)
 {
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-bool isDecimalDigit(QChar c)
+bool isDecimalDigit(char c)
 {
-    return c.unicode() >= u'0' && c.unicode() <= u'9';
+    return c >= '0' && c <= '9';
 }
 
 } // namespace
 
-std::optional<int32_t> parseInteger(QStringView text)
+std::optional<int32_t> parseInteger(std::string_view text)
 {
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n && text[i] == u' ')
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n && text[i] == ' ')
         ++i;
 
     bool negative = false;
-    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
         ++i;
     }
 
     bool hex = false;
-    if (i < n && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
+    if (i < n && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         hex = true;
         i += 1;
-    } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+    } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         hex = true;
         i += 2;
     }
@@ -71,7 +70,7 @@ std::optional<int32_t> parseInteger(QStringView text)
     for (; i < n; ++i) {
         if (!isDecimalDigit(text[i]))
             return std::nullopt;
-        magnitude = magnitude * 10 + (text[i].unicode() - u'0');
+        magnitude = magnitude * 10 + (text[i] - '0');
         if (magnitude > limit)
             return std::nullopt;
     }
@@ -82,18 +81,13 @@ std::optional<int32_t> parseInteger(QStringView text)
     return int32_t(magnitude);
 }
 
-ConversionError::ConversionError(const QString &text)
-    : std::runtime_error(QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString())
-    , m_message(QStringLiteral("'%1' is not a valid integer value").arg(text))
+ConversionError::ConversionError(std::string_view text)
+    : std::runtime_error("'" + std::string(text) + "' is not a valid integer value")
+    , m_message("'" + std::string(text) + "' is not a valid integer value")
 {
 }
 
-QString ConversionError::message() const
-{
-    return m_message;
-}
-
-int32_t toInteger(const QString &text)
+int32_t toInteger(std::string_view text)
 {
     const std::optional<int32_t> v = parseInteger(text);
     if (!v)
@@ -101,14 +95,22 @@ int32_t toInteger(const QString &text)
     return *v;
 }
 
-QString hexText(uint32_t v, int minDigits)
+std::string hexText(uint32_t v, int minDigits)
 {
-    return QString::number(v, 16).toUpper().rightJustified(minDigits, u'0');
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[v & 0xF]);
+        v >>= 4;
+    } while (v != 0);
+    if (int(text.size()) < minDigits)
+        text.insert(0, size_t(minDigits) - text.size(), '0');
+    return text;
 }
 
-QString registerLine(uint32_t reg, uint32_t value)
+std::string registerLine(uint32_t reg, uint32_t value)
 {
-    return QStringLiteral("0x") + hexText(reg, 2) + QStringLiteral(", 0x") + hexText(value, 2);
+    return "0x" + hexText(reg, 2) + ", 0x" + hexText(value, 2);
 }
 
 } // namespace evm

@@ -44,13 +44,13 @@ BitNameTable buildBitNames()
 {
     BitNameTable t;
     for (int row = 0; row < RegisterCount; ++row)
-        t[row].fill(QStringLiteral("-"));
+        t[row].fill("-");
     for (const RegisterField &f : kFields) {
         for (int b = f.shift; b < f.shift + f.width; ++b) {
-            QString name = QString::fromLatin1(f.name);
+            std::string name = f.name;
             // A multi-bit field names its bits by their place in the field: DEMP1, DEMP0; ATDA07..ATDA00.
             if (f.width > 1)
-                name += QString::number(b - f.shift);
+                name += std::to_string(b - f.shift);
             t[f.reg - FirstRegister][7 - b] = name;
         }
     }
@@ -60,10 +60,26 @@ BitNameTable buildBitNames()
 
 std::span<const RegisterField> registerFields() { return kFields; }
 
-const RegisterField *findField(QStringView name)
+namespace {
+// Field names are ASCII letters and digits; case folds for A..Z only, so no other character
+// (a multi-byte one included) ever matches one of their letters.
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+const RegisterField *findField(std::string_view name)
 {
     for (const RegisterField &f : kFields)
-        if (name.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0)
+        if (sameName(name, f.name))
             return &f;
     return nullptr;
 }

@@ -1,9 +1,10 @@
 #pragma once
-#include <QString>
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace evm {
 
@@ -29,11 +30,11 @@ struct RegisterField {
 };
 
 std::span<const RegisterField> registerFields();
-const RegisterField *findField(QStringView name); // case-insensitive
+const RegisterField *findField(std::string_view name); // ASCII letters in any case
 
 // Bit names as the register map shows them: row = register - 0x40, column j = bit 7 - j,
 // "-" for a bit without function, row 31 empty. Derived once from registerFields().
-using BitNameTable = std::array<std::array<QString, 8>, ShadowSize>;
+using BitNameTable = std::array<std::array<std::string, 8>, ShadowSize>;
 const BitNameTable &registerBitNames();
 
 // Power-on value of a chip register (0x40..0x5E).

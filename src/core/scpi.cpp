@@ -287,7 +287,7 @@ struct Handlers {
 
     static QString failure(const char *kind, int32_t code)
     {
-        return QLatin1String(kind) + hexText(uint32_t(code), 4);
+        return QLatin1String(kind) + QString::fromStdString(hexText(uint32_t(code), 4));
     }
 
     uint8_t readChip(int reg)
@@ -307,7 +307,7 @@ struct Handlers {
     const RegisterField &field(int index)
     {
         const QByteArrayView text = params[index];
-        const RegisterField *f = findField(QString::fromLatin1(text));
+        const RegisterField *f = findField(std::string_view(text.data(), size_t(text.size())));
         if (!f)
             fail(IllegalParameterValue, QStringLiteral("unknown field %1").arg(quoted(text)));
         return *f;
@@ -369,7 +369,7 @@ struct Handlers {
     void fieldSet()
     {
         const RegisterField &f = field(0);
-        if (const QString refusal = fieldSetRefusal(f); !refusal.isEmpty())
+        if (const QString refusal = QString::fromStdString(fieldSetRefusal(f)); !refusal.isEmpty())
             fail(IllegalParameterValue, refusal);
         const int value = int(integer(1, 0, fieldMask(f.width)));
         writeChip(f.reg, fieldSetByte(f, readChip(f.reg), value));

@@ -6,51 +6,50 @@
 
 namespace evm {
 
-QStringList splitScriptLines(const QByteArray &bytes)
+std::vector<std::string> splitScriptLines(std::string_view text)
 {
-    const QString text = QString::fromLatin1(bytes);
-    QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
+    std::vector<std::string> lines;
+    size_t start = 0;
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n')
             continue;
-        lines.append(text.mid(start, i - start));
-        if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n')
+        lines.emplace_back(text.substr(start, i - start));
+        if (c == '\r' && i + 1 < n && text[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
     if (start < n)
-        lines.append(text.mid(start));
+        lines.emplace_back(text.substr(start));
     return lines;
 }
 
 namespace {
 
-bool isBlank(QChar c)
+bool isBlank(char c)
 {
-    return c.unicode() >= 1 && c.unicode() <= 32;
+    return c >= 1 && c <= 32;
 }
 
 } // namespace
 
-QStringList splitFields(QStringView line)
+std::vector<std::string> splitFields(std::string_view line)
 {
-    QStringList fields;
-    const qsizetype n = line.size();
-    qsizetype i = 0;
+    std::vector<std::string> fields;
+    const size_t n = line.size();
+    size_t i = 0;
     while (i < n && isBlank(line[i]))
         ++i;
 
     while (i < n) {
-        if (line[i] == u'"') {
-            QString field;
+        if (line[i] == '"') {
+            std::string field;
             ++i;
             while (i < n) {
-                if (line[i] == u'"') {
-                    if (i + 1 < n && line[i + 1] == u'"') {
-                        field += u'"';
+                if (line[i] == '"') {
+                    if (i + 1 < n && line[i + 1] == '"') {
+                        field += '"';
                         i += 2;
                         continue;
                     }
@@ -60,19 +59,19 @@ QStringList splitFields(QStringView line)
                 field += line[i];
                 ++i;
             }
-            fields.append(field);
+            fields.push_back(std::move(field));
         } else {
-            const qsizetype start = i;
-            while (i < n && !isBlank(line[i]) && line[i] != u',')
+            const size_t start = i;
+            while (i < n && !isBlank(line[i]) && line[i] != ',')
                 ++i;
-            fields.append(line.mid(start, i - start).toString());
+            fields.emplace_back(line.substr(start, i - start));
         }
 
         while (i < n && isBlank(line[i]))
             ++i;
-        if (i < n && line[i] == u',') {
+        if (i < n && line[i] == ',') {
             if (i + 1 == n)
-                fields.append(QString());
+                fields.emplace_back();
             ++i;
             while (i < n && isBlank(line[i]))
                 ++i;
@@ -83,16 +82,16 @@ QStringList splitFields(QStringView line)
 
 namespace {
 
-bool isSleepKeyword(const QString &field)
+bool isSleepKeyword(const std::string &field)
 {
-    static constexpr char16_t keyword[] = u"sleep";
+    static constexpr char keyword[] = "sleep";
     if (field.size() != 5)
         return false;
-    for (qsizetype i = 0; i < 5; ++i) {
-        char16_t c = field[i].unicode();
+    for (size_t i = 0; i < 5; ++i) {
+        char c = field[i];
         // Only A..Z fold; a locale's own case rules (a Turkish dotless i, say) must not change a keyword.
-        if (c >= u'A' && c <= u'Z')
-            c = char16_t(c - u'A' + u'a');
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
         if (c != keyword[i])
             return false;
     }
@@ -101,11 +100,10 @@ bool isSleepKeyword(const QString &field)
 
 } // namespace
 
-ScriptRecord parseRecord(const QStringList &fields)
+ScriptRecord parseRecord(const std::vector<std::string> &fields)
 {
-    if (fields.isEmpty())
+    if (fields.empty())
         return {ScriptRecord::Skip};
-
     if (isSleepKeyword(fields[0])) {
         const std::optional<int32_t> ms = fields.size() >= 2 ? parseInteger(fields[1]) : std::nullopt;
         if (!ms || *ms < 0)
@@ -129,27 +127,27 @@ ScriptRecord parseRecord(const QStringList &fields)
     return r;
 }
 
-QString recordMessage(ScriptRecord::Kind kind)
+std::string recordMessage(ScriptRecord::Kind kind)
 {
     switch (kind) {
     case ScriptRecord::InvalidSleep:
-        return QStringLiteral("Invalid sleep time.");
+        return "Invalid sleep time.";
     case ScriptRecord::InvalidRecord:
-        return QStringLiteral("Invalid record was found on the Register setting file.");
+        return "Invalid record was found on the Register setting file.";
     case ScriptRecord::InvalidData:
-        return QStringLiteral("Invalid register data!");
+        return "Invalid register data!";
     case ScriptRecord::Write:
     case ScriptRecord::Sleep:
     case ScriptRecord::Skip:
         break;
     }
-    return QString();
+    return {};
 }
 
-ScriptResult runScriptLines(const QStringList &lines, const ScriptSink &sink)
+ScriptResult runScriptLines(const std::vector<std::string> &lines, const ScriptSink &sink)
 {
     ScriptResult result;
-    for (int i = 0; i < lines.size(); ++i) {
+    for (int i = 0; i < int(lines.size()); ++i) {
         if (sink.progress)
             sink.progress(i);
         const ScriptRecord record = parseRecord(splitFields(lines[i]));

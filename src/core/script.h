@@ -1,21 +1,19 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-#include <QStringView>
-
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // Register scripts: text files of register writes ("0x41, 0x12") and pauses ("sleep, 100"), one
 // record a line, run top to bottom until the end or the first faulty line.
 namespace evm {
 
-// Lines of a script file: bytes read as Latin-1 (no byte is lost or rejected), split at CR LF, lone CR or lone LF;
-// a final line break adds no line; an empty line in the middle is a line.
+// Lines of a script file: bytes taken as they are, one character each (no byte is lost or rejected), split at
+// CR LF, lone CR or lone LF; a final line break adds no line; an empty line in the middle is a line.
 // A NUL byte is an ordinary character of its line; it makes the field that holds it invalid.
-QStringList splitScriptLines(const QByteArray &bytes);
+std::vector<std::string> splitScriptLines(std::string_view bytes);
 
 // Fields of one line by the comma-text rules: blanks are codes 1..32 and are skipped before the first
 // field; an unquoted field runs to the next blank or comma; a quoted field runs to its closing quote,
@@ -24,7 +22,7 @@ QStringList splitScriptLines(const QByteArray &bytes);
 // very last character of the line; a line of blanks gives no field at all.
 // Never reads past the end of the line: an unterminated quote runs to the end of the line and keeps
 // every character of it.
-QStringList splitFields(QStringView line);
+std::vector<std::string> splitFields(std::string_view line);
 
 struct ScriptRecord
 {
@@ -45,10 +43,10 @@ struct ScriptRecord
 //   field is missing or either is not an integer, InvalidData when the value is outside 0..255.
 //   The address is not range-checked.
 // Fields after the second are ignored.
-ScriptRecord parseRecord(const QStringList &fields);
+ScriptRecord parseRecord(const std::vector<std::string> &fields);
 
 // The stop message for a faulty record kind ("Invalid sleep time.", "Invalid record was found on the Register setting file.", "Invalid register data!"), empty for Write/Sleep/Skip.
-QString recordMessage(ScriptRecord::Kind kind);
+std::string recordMessage(ScriptRecord::Kind kind);
 
 struct ScriptSink
 {                                            // what a run does with each record
@@ -62,12 +60,12 @@ struct ScriptResult
     bool stopped = false;
     int line = 0; // 1-based line that stopped the run
     ScriptRecord::Kind kind = ScriptRecord::Skip;
-    QString message;
+    std::string message;
     int linesRun = 0; // lines that took effect or were skipped; the stopping line does not count
 };
 
 // Runs the lines in order until the end or the first faulty line, which runs nothing. An empty
 // write or sleep in the sink is taken as "do nothing" (a dry run checks a script that way).
-ScriptResult runScriptLines(const QStringList &lines, const ScriptSink &sink);
+ScriptResult runScriptLines(const std::vector<std::string> &lines, const ScriptSink &sink);
 
 } // namespace evm

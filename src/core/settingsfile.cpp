@@ -1,13 +1,11 @@
 #include "settingsfile.h"
+#include "ini.h"
 #include "inttext.h"
 #include "textfiles.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
-
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 #include <sys/stat.h>
 
@@ -15,44 +13,46 @@ namespace evm {
 
 namespace {
 
-// QSettings reads and writes only a private copy of the text: it never opens the real file,
-// which may be a FIFO or a device, and never replaces it.
-class PrivateCopy
-{
-public:
-    explicit PrivateCopy(const QByteArray &text)
-    {
-        m_ok = m_dir.isValid() && !saveWholeFile(path(), text);
-    }
-    bool ok() const { return m_ok; }
-    QString path() const { return m_dir.filePath(QStringLiteral("EVM5170.ini")); }
-
-private:
-    QTemporaryDir m_dir;
-    bool m_ok = false;
-};
-
 // Missing reads as empty; anything but a regular file that can be read is a failure.
-bool readSettingsText(const QString &path, QByteArray &text)
+bool readSettingsText(const std::string &path, std::string &text)
 {
     text.clear();
     struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(path.c_str(), &st) != 0)
         return errno == ENOENT;
     return !readWholeFile(path, text);
 }
 
-} // namespace
-
-QString settingsFilePath()
+// A folder and a name in it, as the settings path has always been joined: one slash between.
+std::string inFolder(std::string dir, std::string_view name)
 {
-    QString dir = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (dir.isEmpty())
-        dir = QDir::home().filePath(QStringLiteral(".config"));
-    return QDir(dir).filePath(QStringLiteral("EVM5170.ini"));
+    if (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    if (dir.empty())
+        return std::string(name);
+    if (dir.back() != '/')
+        dir += '/';
+    return dir + std::string(name);
 }
 
-SettingsFile::SettingsFile(const QString &path) : m_path(path)
+} // namespace
+
+std::string settingsFilePath()
+{
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string dir = config ? config : "";
+    if (dir.empty()) {
+        // The home folder as a clean path ("//", "." and ".." resolved, no slash at the end).
+        const char *home = std::getenv("HOME");
+        std::string clean = std::filesystem::path(home && *home ? home : "/").lexically_normal().string();
+        while (clean.size() > 1 && clean.back() == '/')
+            clean.pop_back();
+        dir = inFolder(clean, ".config");
+    }
+    return inFolder(dir, "EVM5170.ini");
+}
+
+SettingsFile::SettingsFile(std::string path) : m_path(std::move(path))
 {
     m_readable = readSettingsText(m_path, m_text);
 }
@@ -62,36 +62,24 @@ std::unique_ptr<SettingsFile> openSettingsFile()
     return std::make_unique<SettingsFile>(settingsFilePath());
 }
 
-std::optional<QString> SettingsFile::write(const QString &key, const QString &value)
+std::optional<std::string> SettingsFile::write(std::string_view key, std::string_view value)
 {
     // A file that cannot be read as text (a device, a FIFO) takes what this object last held.
-    QByteArray base;
+    std::string base;
     if (!readSettingsText(m_path, base)) {
         struct stat st;
-        if (::stat(QFile::encodeName(m_path).constData(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
-            QByteArray ignored;
-            return readWholeFile(m_path, ignored).value_or(QStringLiteral("cannot be read"));
+        if (::stat(m_path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+            std::string ignored;
+            return readWholeFile(m_path, ignored).value_or("cannot be read");
         }
         base = m_text;
     }
-    const PrivateCopy copy(base);
-    if (!copy.ok())
-        return QStringLiteral("no room for a temporary copy");
-    {
-        QSettings settings(copy.path(), QSettings::IniFormat);
-        settings.setValue(key, value);
-        settings.sync();
-    }
-    // QSettings keeps the first error it met (a malformed line of the old text) whatever the
-    // write did: a fresh object on what was written tells whether the value is there.
-    {
-        const QSettings check(copy.path(), QSettings::IniFormat);
-        if (check.status() != QSettings::NoError || check.value(key).toString() != value)
-            return QStringLiteral("the settings could not be written");
-    }
-    QByteArray text;
-    if (const auto error = readWholeFile(copy.path(), text))
-        return error;
+    ini::Document settings(base);
+    settings.set(key, value);
+    const std::string text = settings.serialized();
+    // What was written must read back as the value set, as the file will be read next time.
+    if (ini::Document(text).text(key) != value)
+        return "the settings could not be written";
     if (const auto error = saveWholeFile(m_path, text))
         return error;
     m_text = text;
@@ -106,26 +94,19 @@ InterfaceChoice readInterfaceChoice(const SettingsFile *file)
         c.ok = false;
         return c;
     }
-    const PrivateCopy copy(file->text());
-    if (!copy.ok()) {
+    // A malformed line anywhere is a failure before anything is taken from the file.
+    const ini::Document settings(file->text());
+    if (!settings.wellFormed()) {
         c.ok = false;
         return c;
     }
-    const QSettings settings(copy.path(), QSettings::IniFormat);
-    // QSettings parses a section only when it is first used: look at every key once so that
-    // a malformed line anywhere shows in the status before anything is taken from the file.
-    (void)settings.allKeys();
-    if (settings.status() != QSettings::NoError) {
-        c.ok = false;
-        return c;
-    }
-    const auto type = parseInteger(settings.value(kSettingsTypeKey, QString::number(c.itemIndex)).toString());
+    const auto type = parseInteger(settings.text(kSettingsTypeKey).value_or(std::to_string(c.itemIndex)));
     if (!type) {
         c.ok = false;
         return c;
     }
     c.itemIndex = *type != 0 ? SpiItem : IicItem;
-    const auto addr = parseInteger(settings.value(kSettingsAddrKey, QString::number(DefaultChosenAddress)).toString());
+    const auto addr = parseInteger(settings.text(kSettingsAddrKey).value_or(std::to_string(DefaultChosenAddress)));
     if (!addr) {
         c.ok = false;
         return c;
@@ -143,7 +124,7 @@ InterfaceChoice readInterfaceChoice(const SettingsFile *file)
     return c;
 }
 
-bool writeSetting(std::unique_ptr<SettingsFile> &settings, const QString &key, const QString &value)
+bool writeSetting(std::unique_ptr<SettingsFile> &settings, std::string_view key, std::string_view value)
 {
     return settings && !settings->write(key, value);
 }

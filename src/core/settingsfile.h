@@ -1,39 +1,39 @@
 #pragma once
-#include <QByteArray>
-#include <QString>
-
 #include "serialinterface.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace evm {
 
 // EVM5170.ini in the user's configuration directory ($XDG_CONFIG_HOME, else ~/.config).
-QString settingsFilePath();
+std::string settingsFilePath();
 
-// The settings file in INI form. It is read once, when it is opened, and only if it is a
-// regular file (a FIFO, a device or a folder is a read failure, never opened, so reading
+// The settings file in INI form (ini.h). It is read once, when it is opened, and only if it is
+// a regular file (a FIFO, a device or a folder is a read failure, never opened, so reading
 // never blocks); reading never writes it. Each value set is written through at once, by the
-// one writer every file of the program goes through, in the form QSettings gives it.
+// one writer every file of the program goes through, the whole file in the one form the INI
+// rules give it.
 class SettingsFile
 {
 public:
-    explicit SettingsFile(const QString &path);
+    explicit SettingsFile(std::string path);
 
-    QString fileName() const { return m_path; }
+    const std::string &fileName() const { return m_path; }
     // The file's text as read, and whether it could be read (a missing file reads as empty).
-    const QByteArray &text() const { return m_text; }
+    const std::string &text() const { return m_text; }
     bool readable() const { return m_readable; }
 
     // Sets one value and writes the file; the reason on failure. The file as it is now is the
     // base, so other keys and sections, and changes made meanwhile by others, stay.
-    std::optional<QString> write(const QString &key, const QString &value);
+    std::optional<std::string> write(std::string_view key, std::string_view value);
 
 private:
-    QString m_path;
-    QByteArray m_text;
+    std::string m_path;
+    std::string m_text;
     bool m_readable = true;
 };
 
@@ -52,9 +52,9 @@ struct InterfaceChoice {
 InterfaceChoice readInterfaceChoice(const SettingsFile *settings);
 
 // Writes one value through to the file; false when it did not reach the file.
-bool writeSetting(std::unique_ptr<SettingsFile> &settings, const QString &key, const QString &value);
+bool writeSetting(std::unique_ptr<SettingsFile> &settings, std::string_view key, std::string_view value);
 
-inline const QString kSettingsTypeKey = QStringLiteral("SerialInterface/Type");
-inline const QString kSettingsAddrKey = QStringLiteral("SerialInterface/Addr");
+inline constexpr std::string_view kSettingsTypeKey = "SerialInterface/Type";
+inline constexpr std::string_view kSettingsAddrKey = "SerialInterface/Addr";
 
 } // namespace evm

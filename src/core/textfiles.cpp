@@ -2,10 +2,9 @@
 #include "inttext.h"
 #include "registers.h"
 
-#include <QFile>
-#include <QSaveFile>
-
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -15,90 +14,109 @@
 
 namespace evm {
 
-QByteArray snapshotText(const std::array<uint8_t, 31> &values)
+std::string snapshotText(const std::array<uint8_t, 31> &values)
 {
-    QByteArray out;
+    std::string out;
     out.reserve(31 * 12);
     for (int i = 0; i < RegisterCount; ++i) {
-        out += registerLine(FirstRegister + i, values[i]).toLatin1();
+        out += registerLine(FirstRegister + i, values[i]);
         out += "\r\n";
     }
     return out;
 }
 
-QByteArray historyText(const QString &log)
+std::string historyText(std::string_view log)
 {
-    if (log.isEmpty())
+    if (log.empty())
         return {};
-    QString text = log;
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    if (!text.endsWith(QLatin1String("\r\n")))
-        text += QLatin1String("\r\n");
-    for (const QChar c : text)
-        if (c.unicode() > 0xFF)
-            return text.toUtf8();
-    return text.toLatin1();
+    std::string text;
+    text.reserve(log.size() + log.size() / 8 + 2);
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (log[i] == '\r' || log[i] == '\n') {
+            if (log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n')
+                ++i;
+            text += "\r\n";
+        } else {
+            text += log[i];
+        }
+    }
+    if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0)
+        text += "\r\n";
+    // Latin-1 when every character fits it: a two-byte sequence of U+0080..U+00FF becomes its byte.
+    std::string latin1;
+    latin1.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            latin1 += char(b);
+        } else if ((b == 0xC2 || b == 0xC3) && i + 1 < text.size()
+                   && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
+            latin1 += char(((b & 0x1F) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+            ++i;
+        } else {
+            return text;
+        }
+    }
+    return latin1;
 }
 
 namespace {
 
-QString reasonOf(int error)
+std::string reasonOf(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return std::strerror(error);
 }
 
 // The file a path names once its symbolic links are followed; it need not exist.
-std::optional<QString> followLinks(const QString &path, QByteArray &target)
+std::optional<std::string> followLinks(const std::string &path, std::string &target)
 {
-    target = QFile::encodeName(path);
+    target = path;
     for (int depth = 0; depth < 40; ++depth) {
         struct stat st;
-        if (::lstat(target.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             return std::nullopt;
-        QByteArray link(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(target.constData(), link.data(), size_t(link.size()));
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
         if (n < 0)
             return reasonOf(errno);
-        link.truncate(n);
-        if (!link.startsWith('/')) {
-            const qsizetype slash = target.lastIndexOf('/');
-            link.prepend(slash < 0 ? QByteArray() : target.left(slash + 1));
+        link.resize(size_t(n));
+        if (link.empty() || link.front() != '/') {
+            const size_t slash = target.rfind('/');
+            link.insert(0, slash == std::string::npos ? std::string() : target.substr(0, slash + 1));
         }
         target = link;
     }
     return reasonOf(ELOOP);
 }
 
-std::optional<QString> writeAll(int fd, const QByteArray &bytes, bool positioned)
+std::optional<std::string> writeAll(int fd, std::string_view bytes, bool positioned)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = positioned ? ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), done)
-                                     : ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = positioned ? ::pwrite(fd, bytes.data() + done, bytes.size() - done, off_t(done))
+                                     : ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return reasonOf(n < 0 ? errno : ENOSPC);
-        done += n;
+        done += size_t(n);
     }
     return std::nullopt;
 }
 
 // A device, FIFO or socket takes the bytes as they are. O_NONBLOCK keeps the open from waiting
 // for a FIFO's reader; the writes then wait as usual.
-std::optional<QString> writeToSpecial(const QByteArray &target, const QByteArray &bytes)
+std::optional<std::string> writeToSpecial(const std::string &target, std::string_view bytes)
 {
-    const int fd = ::open(target.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         struct stat st;
-        if (error == ENXIO && ::stat(target.constData(), &st) == 0 && S_ISFIFO(st.st_mode))
-            return QStringLiteral("nothing reads from the FIFO");
+        if (error == ENXIO && ::stat(target.c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+            return "nothing reads from the FIFO";
         return reasonOf(error);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::optional<QString> error = writeAll(fd, bytes, false);
+    std::optional<std::string> error = writeAll(fd, bytes, false);
     if (::close(fd) != 0 && !error)
         error = reasonOf(errno);
     return error;
@@ -106,25 +124,25 @@ std::optional<QString> writeToSpecial(const QByteArray &target, const QByteArray
 
 // A regular file that cannot be replaced but may be written: written over in place. The room
 // is taken first, so a full disk leaves the old contents whole; the old tail goes last.
-std::optional<QString> writeOverInPlace(const QByteArray &target, const QByteArray &bytes)
+std::optional<std::string> writeOverInPlace(const std::string &target, std::string_view bytes)
 {
-    const int fd = ::open(target.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return reasonOf(errno);
-    std::optional<QString> error;
+    std::optional<std::string> error;
     struct stat st;
     if (::fstat(fd, &st) != 0)
         error = reasonOf(errno);
     else if (!S_ISREG(st.st_mode))
-        error = QStringLiteral("not a regular file");
-    if (!error && !bytes.isEmpty()) {
-        const int r = ::posix_fallocate(fd, 0, bytes.size());
+        error = "not a regular file";
+    if (!error && !bytes.empty()) {
+        const int r = ::posix_fallocate(fd, 0, off_t(bytes.size()));
         if (r != 0 && r != EOPNOTSUPP && r != EINVAL)
             error = reasonOf(r);
     }
     if (!error)
         error = writeAll(fd, bytes, true);
-    if (!error && ::ftruncate(fd, bytes.size()) != 0)
+    if (!error && ::ftruncate(fd, off_t(bytes.size())) != 0)
         error = reasonOf(errno);
     if (!error)
         ::fsync(fd);
@@ -133,83 +151,108 @@ std::optional<QString> writeOverInPlace(const QByteArray &target, const QByteArr
     return error;
 }
 
+// A new file beside the target, for the whole text before it takes the target's place. Made
+// with the mode a new file gets (0666 less the umask); "target.XXXXXX", as the program's
+// temporary copies have always been named.
+int createBeside(const std::string &target, std::string &name)
+{
+    static std::atomic<uint64_t> counter{0};
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (uint64_t(::getpid()) << 32)
+                        ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+        name = target + '.';
+        for (int k = 0; k < 6; ++k) {
+            name += letters[seed % 62];
+            seed /= 62;
+        }
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 } // namespace
 
-std::optional<QString> saveWholeFile(const QString &path, const QByteArray &bytes)
+std::optional<std::string> saveWholeFile(const std::string &path, std::string_view bytes)
 {
-    QByteArray target;
+    std::string target;
     if (const auto error = followLinks(path, target))
         return error;
     struct stat st;
-    const bool exists = ::stat(target.constData(), &st) == 0;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode))
         return reasonOf(EISDIR);
     if (exists && !S_ISREG(st.st_mode))
         return writeToSpecial(target, bytes);
-    const bool mayWriteInPlace = exists && ::access(target.constData(), W_OK) == 0;
+    const bool mayWriteInPlace = exists && ::access(target.c_str(), W_OK) == 0;
+    if (exists && !mayWriteInPlace)
+        return "Existing file " + target + " is not writable";
 
-    QSaveFile file(QFile::decodeName(target));
-    // Unbuffered, so a short write shows here: a buffered QSaveFile flushes inside commit(), and a
-    // flush that stops short on a full disk still commits, replacing the old file with a cut one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    std::string temporary;
+    const int fd = createBeside(target, temporary);
+    if (fd < 0) {
         // No new file can be made beside it (a read-only folder).
         if (mayWriteInPlace)
             return writeOverInPlace(target, bytes);
-        return file.errorString();
+        return reasonOf(errno);
     }
     if (exists) {
         // The owner first: a change of owner clears the set-id bits that the mode then brings back.
-        if (::fchown(file.handle(), st.st_uid, st.st_gid) != 0)
-            (void)::fchown(file.handle(), uid_t(-1), st.st_gid);
-        (void)::fchmod(file.handle(), st.st_mode & 07777);
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0)
+            (void)::fchown(fd, uid_t(-1), st.st_gid);
+        (void)::fchmod(fd, st.st_mode & 07777);
     }
-    // A short write is retried for the rest; the retry that writes nothing says why (disk full...).
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            return reason;
-        }
-        done += n;
+    // Every byte is on the disk before the new file takes the old one's place.
+    std::optional<std::string> error = writeAll(fd, bytes, false);
+    if (!error && ::fsync(fd) != 0)
+        error = reasonOf(errno);
+    if (::close(fd) != 0 && !error)
+        error = reasonOf(errno);
+    if (error) {
+        ::unlink(temporary.c_str());
+        return error;
     }
-    if (!file.commit()) {
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
         // Every byte is written, so the rename failed: a sticky folder, a file in use.
         if (mayWriteInPlace)
             return writeOverInPlace(target, bytes);
-        return file.errorString();
+        return reasonOf(renameError);
     }
     return std::nullopt;
 }
 
-std::optional<QString> readWholeFile(const QString &path, QByteArray &bytes)
+std::optional<std::string> readWholeFile(const std::string &path, std::string &bytes)
 {
-    const QByteArray name = QFile::encodeName(path);
     struct stat st;
-    if (::stat(name.constData(), &st) != 0)
+    if (::stat(path.c_str(), &st) != 0)
         return reasonOf(errno);
     if (S_ISDIR(st.st_mode))
         return reasonOf(EISDIR);
     if (!S_ISREG(st.st_mode))
-        return QStringLiteral("not a regular file");
+        return "not a regular file";
     // Checked again on the open file: it may have been swapped since.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return reasonOf(errno);
-    std::optional<QString> error;
+    std::optional<std::string> error;
     if (::fstat(fd, &st) != 0)
         error = reasonOf(errno);
     else if (!S_ISREG(st.st_mode))
-        error = QStringLiteral("not a regular file");
+        error = "not a regular file";
     else
         error = readWholeStream(fd, bytes);
     ::close(fd);
     return error;
 }
 
-std::optional<QString> readWholeStream(int fd, QByteArray &bytes)
+std::optional<std::string> readWholeStream(int fd, std::string &bytes)
 {
-    QByteArray out;
+    std::string out;
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -219,9 +262,9 @@ std::optional<QString> readWholeStream(int fd, QByteArray &bytes)
             return reasonOf(errno);
         if (n == 0)
             break;
-        out.append(chunk, n);
+        out.append(chunk, size_t(n));
     }
-    bytes = out;
+    bytes = std::move(out);
     return std::nullopt;
 }
 

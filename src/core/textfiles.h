@@ -1,19 +1,18 @@
 #pragma once
-#include <QByteArray>
-#include <QString>
-
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace evm {
 
 // The snapshot of all registers: one "0x40, 0xC0" line per register 0x40..0x5E, each ending CR LF.
-QByteArray snapshotText(const std::array<uint8_t, 31> &values);
-// The history log as a file: every line ends CR LF; an empty log gives an empty file.
+std::string snapshotText(const std::array<uint8_t, 31> &values);
+// The history log (UTF-8) as a file: every line ends CR LF; an empty log gives an empty file.
 // 8-bit text; a log holding characters beyond Latin-1 (typed by the user) is written as UTF-8
 // rather than lose them.
-QByteArray historyText(const QString &log);
+std::string historyText(std::string_view log);
 
 // Every file the program and the tools write goes through here. A symbolic link is followed
 // and stays a link. A regular file is replaced whole or created, atomically, keeping its
@@ -21,11 +20,11 @@ QByteArray historyText(const QString &log);
 // replaced but may be written (a writable file in a read-only or sticky folder) it is written
 // over in place. A device, FIFO or socket is written directly and never replaced; opening it
 // never blocks. A failed save never leaves a cut file. Returns the reason on failure.
-std::optional<QString> saveWholeFile(const QString &path, const QByteArray &bytes);
+std::optional<std::string> saveWholeFile(const std::string &path, std::string_view bytes);
 // Reads the whole of a regular file; anything else (a folder, a FIFO, a device) is refused
 // without being opened, so reading never blocks. The reason on failure.
-std::optional<QString> readWholeFile(const QString &path, QByteArray &bytes);
+std::optional<std::string> readWholeFile(const std::string &path, std::string &bytes);
 // Reads a stream to its end (standard input for "-").
-std::optional<QString> readWholeStream(int fd, QByteArray &bytes);
+std::optional<std::string> readWholeStream(int fd, std::string &bytes);
 
 } // namespace evm

@@ -1,10 +1,10 @@
 #pragma once
-#include <QString>
-#include <QStringList>
-
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 // The command line of evm5170ctl: global options, one command and its arguments,
 // and the help texts, all from one table of commands and one of options.
@@ -28,29 +28,29 @@ struct Command {
 };
 
 std::span<const Command> commands();
-const Command *findCommand(QStringView name);
+const Command *findCommand(std::string_view name);
 
 struct Invocation {
     const Command *command = nullptr; // null with help: the general help
-    QStringList arguments;
+    std::vector<std::string> arguments;
     bool help = false;
-    std::optional<QString> interface; // as given, not yet checked
-    std::optional<QString> address;
+    std::optional<std::string> interface; // as given, not yet checked
+    std::optional<std::string> address;
     bool trace = false;
     bool fields = false;       // dump
     bool settingsOnly = false; // diff
     bool check = false;        // run
-    std::optional<QString> listen; // serve
+    std::optional<std::string> listen; // serve
     bool readOnly = false;
-    std::optional<QString> maxClients;
-    QStringList allow; // every --allow, in order
-    std::optional<QString> idleTimeout;
+    std::optional<std::string> maxClients;
+    std::vector<std::string> allow; // every --allow, in order
+    std::optional<std::string> idleTimeout;
 };
 
 // The invocation, or a one-line usage error.
-std::variant<Invocation, QString> parseCommandLine(const QStringList &arguments);
+std::variant<Invocation, std::string> parseCommandLine(const std::vector<std::string> &arguments);
 
-QString generalHelp();
-QString commandHelp(const Command &command);
+std::string generalHelp();
+std::string commandHelp(const Command &command);
 
 } // namespace ctl

@@ -11,9 +11,11 @@
 #include "settingsfile.h"
 #include "textfiles.h"
 
-#include <QFileDevice>
-#include <QFileInfo>
-#include <QThread>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include <sys/stat.h>
 
 namespace ctl {
 
@@ -23,48 +25,51 @@ using evm::BoardSession;
 
 // A failure of the command: its one-line message ends the run with status 2.
 struct CommandError {
-    QString message;
+    std::string message;
 };
 
-[[noreturn]] void fail(const QString &message)
+[[noreturn]] void fail(const std::string &message)
 {
     throw CommandError{message};
 }
 
 // One line, whatever a file name or a library's reason holds.
-QByteArray oneLine(const QString &text)
+std::string oneLine(std::string_view text)
 {
-    QString line = text;
-    for (QChar &c : line)
-        if (c.unicode() < 0x20)
-            c = QLatin1Char(' ');
-    return line.toUtf8();
+    std::string line(text);
+    for (char &c : line)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';
+    return line;
 }
 
-void writeOut(Call &call, const QByteArray &bytes)
+// A stream that has taken everything written to it so far: what it holds goes out before a
+// message on the other one, and a write that did not reach the file shows.
+bool flushed(std::ostream &stream)
 {
-    if (call.context.out->write(bytes) != bytes.size())
-        fail(QStringLiteral("cannot write to standard output"));
+    stream.flush();
+    return bool(stream);
 }
 
-void printLine(Call &call, const QString &text)
+void writeOut(Call &call, std::string_view bytes)
 {
-    writeOut(call, text.toUtf8() + '\n');
+    std::ostream &out = call.context.out;
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    if (!out)
+        fail("cannot write to standard output");
 }
 
-// What the stream holds goes out before a message on the other one.
-bool flushed(QIODevice *device)
+void printLine(Call &call, const std::string &text)
 {
-    auto *file = qobject_cast<QFileDevice *>(device);
-    return !file || file->flush();
+    writeOut(call, text + '\n');
 }
 
-QString hex2(int v)
+std::string hex2(int v)
 {
-    return QStringLiteral("0x") + evm::hexText(static_cast<uint32_t>(v), 2);
+    return "0x" + evm::hexText(static_cast<uint32_t>(v), 2);
 }
 
-int32_t number(const QString &text)
+int32_t number(const std::string &text)
 {
     try {
         return evm::toInteger(text);
@@ -73,28 +78,36 @@ int32_t number(const QString &text)
     }
 }
 
-int chipRegister(const QString &text)
+int chipRegister(const std::string &text)
 {
     const int32_t reg = number(text);
     if (!evm::isChipRegister(reg))
-        fail(QStringLiteral("register %1 is outside 0x40..0x5E").arg(text));
+        fail("register " + text + " is outside 0x40..0x5E");
     return reg;
 }
 
-QString fieldNameList()
+std::string fieldNameList()
 {
-    QStringList names;
+    std::string names;
     for (const evm::RegisterField &f : evm::registerFields())
-        names << QLatin1String(f.name);
-    return names.join(QLatin1Char(' '));
+        names += (names.empty() ? "" : " ") + std::string(f.name);
+    return names;
 }
 
-const evm::RegisterField &namedField(const QString &name)
+const evm::RegisterField &namedField(const std::string &name)
 {
     const evm::RegisterField *f = evm::findField(name);
     if (!f)
-        fail(QStringLiteral("unknown field '%1'; the fields are %2").arg(name, fieldNameList()));
+        fail("unknown field '" + name + "'; the fields are " + fieldNameList());
     return *f;
+}
+
+std::string asciiLower(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
 }
 
 } // namespace
@@ -126,8 +139,9 @@ public:
         if (m_status)
             return *m_status;
         if (m_inv.trace)
-            m_session.library().trace = [err = m_context.err](const QString &line) {
-                err->write("trace: " + line.toUtf8() + '\n');
+            m_session.library().trace = [&err = m_context.err](const std::string &line) {
+                const std::string text = "trace: " + line + '\n';
+                err.write(text.data(), std::streamsize(text.size()));
             };
         const evm::ConnectionSettings wanted = connection();
         if (m_session.answering() && evm::sameInterface(m_session.settings(), wanted))
@@ -151,25 +165,24 @@ public:
     {
         const BoardSession::Access a = session().read(reg);
         if (a.code == OSTREL_TIMED_OUT)
-            fail(QStringLiteral("%1 reading register %2: no answer in time%3")
-                     .arg(evm::communicationErrorText("RDERR", a.code), hex2(reg), libraryReason()));
+            fail(evm::communicationErrorText("RDERR", a.code) + " reading register " + hex2(reg) + ": no answer in time"
+                 + libraryReason());
         if (a.code != 0)
-            fail(QStringLiteral("%1 reading register %2; please check the interface setting (%3)%4")
-                     .arg(evm::communicationErrorText("RDERR", a.code), hex2(reg),
-                          evm::interfaceText(m_session.settings()), libraryReason()));
+            fail(evm::communicationErrorText("RDERR", a.code) + " reading register " + hex2(reg)
+                 + "; please check the interface setting (" + evm::interfaceText(m_session.settings()) + ")"
+                 + libraryReason());
         return a.value;
     }
 
-    void write(int32_t reg, uint8_t value, const QString &after = QString())
+    void write(int32_t reg, uint8_t value, const std::string &after = std::string())
     {
         const int32_t code = session().write(reg, value);
         if (code == OSTREL_TIMED_OUT) // a write that got no answer may have reached the chip all the same
-            fail(QStringLiteral("%1 writing %2 to register %3%4: no answer in time, so the write may still have "
-                                "taken effect%5")
-                     .arg(evm::communicationErrorText("WRERR", code), hex2(value), hex2(reg), after, libraryReason()));
+            fail(evm::communicationErrorText("WRERR", code) + " writing " + hex2(value) + " to register " + hex2(reg)
+                 + after + ": no answer in time, so the write may still have taken effect" + libraryReason());
         if (code != 0)
-            fail(QStringLiteral("%1 writing %2 to register %3%4%5")
-                     .arg(evm::communicationErrorText("WRERR", code), hex2(value), hex2(reg), after, libraryReason()));
+            fail(evm::communicationErrorText("WRERR", code) + " writing " + hex2(value) + " to register " + hex2(reg)
+                 + after + libraryReason());
     }
 
     evm::RegisterValues readAll()
@@ -182,26 +195,26 @@ public:
 
 private:
     // The library's own words on its last failure (the server it could not reach), as " (...)".
-    QString libraryReason()
+    std::string libraryReason()
     {
         const std::string why = m_session.library().lastError();
-        return why.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(why));
+        return why.empty() ? std::string() : " (" + why + ")";
     }
 
     void checkInterfaceOptions()
     {
         if (m_inv.interface) {
-            const QString name = m_inv.interface->toLower();
-            if (name != QLatin1String("iic") && name != QLatin1String("spi"))
-                fail(QStringLiteral("--interface takes iic or spi, not '%1'").arg(*m_inv.interface));
-            m_item = name == QLatin1String("iic") ? evm::IicItem : evm::SpiItem;
+            const std::string name = asciiLower(*m_inv.interface);
+            if (name != "iic" && name != "spi")
+                fail("--interface takes iic or spi, not '" + *m_inv.interface + "'");
+            m_item = name == "iic" ? evm::IicItem : evm::SpiItem;
         }
         if (m_inv.address) {
             const int32_t a = number(*m_inv.address);
             if (!evm::isIicAddress(a))
-                fail(QStringLiteral("--address %1 is outside 0x44..0x47").arg(*m_inv.address));
+                fail("--address " + *m_inv.address + " is outside 0x44..0x47");
             if (m_item == evm::SpiItem)
-                fail(QStringLiteral("--address is an IIC device address; SPI has none"));
+                fail("--address is an IIC device address; SPI has none");
             m_item = evm::IicItem;
             m_address = a;
         }
@@ -217,9 +230,9 @@ private:
         const auto file = evm::openSettingsFile();
         const evm::InterfaceChoice choice = evm::readInterfaceChoice(file.get());
         if (!choice.ok)
-            printError(m_context.err, QStringLiteral("warning: cannot read the interface settings in %1; going on with %2")
-                           .arg(evm::settingsFilePath(),
-                                evm::interfaceText(evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress))));
+            printError(m_context.err, "warning: cannot read the interface settings in " + evm::settingsFilePath()
+                                          + "; going on with "
+                                          + evm::interfaceText(evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress)));
         if (m_item == evm::IicItem) // IIC asked for, the file on SPI: the first IIC address, as a switch to IIC chooses
             return evm::connectionSettingsFor(evm::IicItem, choice.itemIndex == evm::IicItem ? choice.chosenAddress
                                                                                           : evm::FirstIicAddress);
@@ -244,10 +257,10 @@ int info(Call &call)
     if (status == BoardSession::Status::CannotLoad || status == BoardSession::Status::InvalidLibrary)
         fail(s.failureText());
     // Without a board the library still tells its version; the reason comes last.
-    printLine(call, QStringLiteral("library: %1").arg(s.library().fileName()));
-    printLine(call, QStringLiteral("version: %1").arg(evm::libraryVersionText(s.library().getVer())));
-    printLine(call, QStringLiteral("interface: %1").arg(evm::interfaceText(s.settings())));
-    printLine(call, QStringLiteral("port: %1").arg(s.port()));
+    printLine(call, "library: " + s.library().fileName());
+    printLine(call, "version: " + evm::libraryVersionText(s.library().getVer()));
+    printLine(call, "interface: " + evm::interfaceText(s.settings()));
+    printLine(call, "port: " + std::to_string(s.port()));
     // A library may say how it reaches the board (the Linux one: its file, devices and lines).
     writeOut(call, s.library().describe());
     if (status != BoardSession::Status::Open)
@@ -271,7 +284,7 @@ int writeRegister(Call &call)
     const int reg = chipRegister(inv.arguments[0]);
     const int32_t value = number(inv.arguments[1]);
     if (value < 0 || value > 0xFF)
-        fail(QStringLiteral("value %1 is outside 0..255").arg(inv.arguments[1]));
+        fail("value " + inv.arguments[1] + " is outside 0..255");
     board.write(reg, static_cast<uint8_t>(value));
     return Success;
 }
@@ -281,7 +294,7 @@ int getField(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
-    printLine(call, QString::number(evm::fieldValue(board.read(f.reg), f.shift, f.width)));
+    printLine(call, std::to_string(evm::fieldValue(board.read(f.reg), f.shift, f.width)));
     return Success;
 }
 
@@ -290,12 +303,12 @@ int setField(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
-    if (const QString refusal = evm::fieldSetRefusal(f); !refusal.isEmpty())
+    if (const std::string refusal = evm::fieldSetRefusal(f); !refusal.empty())
         fail(refusal);
     const int32_t value = number(inv.arguments[1]);
     const int top = evm::fieldMask(f.width);
     if (value < 0 || value > top)
-        fail(QStringLiteral("value %1 is outside 0..%2 for %3").arg(inv.arguments[1]).arg(top).arg(QLatin1String(f.name)));
+        fail("value " + inv.arguments[1] + " is outside 0.." + std::to_string(top) + " for " + f.name);
     board.write(f.reg, evm::fieldSetByte(f, board.read(f.reg), value));
     return Success;
 }
@@ -305,30 +318,31 @@ int dump(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const evm::RegisterValues values = board.readAll();
-    const QByteArray text = inv.fields ? evm::annotatedSnapshotText(values) : evm::snapshotText(values);
+    const std::string text = inv.fields ? evm::annotatedSnapshotText(values) : evm::snapshotText(values);
     // "-" is standard output, as for any tool; a file named "-" is ./-
-    if (inv.arguments.isEmpty() || inv.arguments[0] == QLatin1String("-")) {
+    if (inv.arguments.empty() || inv.arguments[0] == "-") {
         writeOut(call, text);
         return Success;
     }
     if (const auto error = evm::saveWholeFile(inv.arguments[0], text))
-        fail(QStringLiteral("cannot write %1: %2").arg(inv.arguments[0], *error));
+        fail("cannot write " + inv.arguments[0] + ": " + *error);
     return Success;
 }
 
-QByteArray fileBytes(const QString &path)
+std::string fileBytes(const std::string &path)
 {
-    QByteArray bytes;
-    if (path == QLatin1String("-")) {
+    std::string bytes;
+    if (path == "-") {
         if (const auto error = evm::readWholeStream(0, bytes))
-            fail(QStringLiteral("cannot read standard input: %1").arg(*error));
+            fail("cannot read standard input: " + *error);
         return bytes;
     }
-    if (!QFileInfo(path).isFile())
-        fail(QStringLiteral("%1: %2").arg(path, QFileInfo::exists(path) ? QStringLiteral("not a file")
-                                                                         : QStringLiteral("no such file")));
+    struct stat st;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists || !S_ISREG(st.st_mode))
+        fail(path + ": " + (exists ? "not a file" : "no such file"));
     if (const auto error = evm::readWholeFile(path, bytes))
-        fail(QStringLiteral("cannot read %1: %2").arg(path, *error));
+        fail("cannot read " + path + ": " + *error);
     return bytes;
 }
 
@@ -337,20 +351,19 @@ struct WriteRefused {
     CommandError error;
 };
 
-QString writesBefore(int writes)
+std::string writesBefore(int writes)
 {
     if (writes == 0)
-        return QStringLiteral("nothing was written before it");
-    return writes == 1 ? QStringLiteral("1 write before it took effect")
-                       : QStringLiteral("%1 writes before it took effect").arg(writes);
+        return "nothing was written before it";
+    return writes == 1 ? std::string("1 write before it took effect") : std::to_string(writes) + " writes before it took effect";
 }
 
 int runScript(Call &call)
 {
     const Invocation &inv = call.invocation;
     Board &board = call.board;
-    const QString &path = inv.arguments[0];
-    const QStringList lines = evm::splitScriptLines(fileBytes(path));
+    const std::string &path = inv.arguments[0];
+    const std::vector<std::string> lines = evm::splitScriptLines(fileBytes(path));
     int line = 0;
     int writes = 0;
     evm::ScriptSink sink;
@@ -358,14 +371,13 @@ int runScript(Call &call)
     if (!inv.check) {
         sink.write = [&](int32_t reg, int32_t value) {
             try {
-                board.write(reg, static_cast<uint8_t>(value),
-                            QStringLiteral(" (%1)").arg(writesBefore(writes)));
+                board.write(reg, static_cast<uint8_t>(value), " (" + writesBefore(writes) + ")");
             } catch (CommandError &e) {
                 throw WriteRefused{e};
             }
             ++writes;
         };
-        sink.sleep = [](int32_t ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+        sink.sleep = [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
     }
     if (!inv.check)
         board.session(); // no board is the error of the whole run, not of its first write
@@ -373,12 +385,11 @@ int runScript(Call &call)
     try {
         result = evm::runScriptLines(lines, sink);
     } catch (const WriteRefused &refused) {
-        fail(QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(refused.error.message));
+        fail(path + ":" + std::to_string(line) + ": " + refused.error.message);
     }
     if (result.stopped)
-        fail(QStringLiteral("%1:%2: %3 (%4)").arg(path).arg(result.line).arg(result.message,
-                                                                         inv.check ? QStringLiteral("checked only")
-                                                                                   : writesBefore(writes)));
+        fail(path + ":" + std::to_string(result.line) + ": " + result.message + " ("
+             + (inv.check ? std::string("checked only") : writesBefore(writes)) + ")");
     return Success;
 }
 
@@ -387,15 +398,15 @@ int diff(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     std::optional<evm::RegisterValues> chip;
-    auto side = [&](const QString &name) {
-        if (name == QLatin1String("-")) {
+    auto side = [&](const std::string &name) {
+        if (name == "-") {
             if (!chip)
                 chip = board.readAll();
             return *chip;
         }
         evm::RegisterValues values{};
         if (const auto error = evm::parseSnapshot(fileBytes(name), values))
-            fail(QStringLiteral("%1: %2").arg(name, *error));
+            fail(name + ": " + *error);
         return values;
     };
     const evm::RegisterValues a = side(inv.arguments[0]);
@@ -406,12 +417,11 @@ int diff(Call &call)
         printLine(call, evm::differenceText(d));
     if (differences.empty())
         return Success;
-    const auto name = [](const QString &n) { return n == QLatin1String("-") ? QStringLiteral("the chip") : n; };
+    const auto name = [](const std::string &n) { return n == "-" ? std::string("the chip") : n; };
     flushed(call.context.out);
-    printError(call.context.err, QStringLiteral("%1 and %2 differ in %3 register%4")
-                   .arg(name(inv.arguments[0]), name(inv.arguments[1]))
-                   .arg(differences.size())
-                   .arg(differences.size() == 1 ? "" : "s"));
+    printError(call.context.err, name(inv.arguments[0]) + " and " + name(inv.arguments[1]) + " differ in "
+                                     + std::to_string(differences.size()) + " register"
+                                     + (differences.size() == 1 ? "" : "s"));
     return Differ;
 }
 
@@ -421,33 +431,28 @@ int serve(Call &call)
     Board &board = call.board;
     ServeArguments arguments;
     arguments.readOnly = inv.readOnly;
-    if (inv.listen)
-        arguments.listen = inv.listen->toStdString();
-    if (inv.maxClients)
-        arguments.maxClients = inv.maxClients->toStdString();
-    for (const QString &a : inv.allow)
-        arguments.allow.push_back(a.toStdString());
-    if (inv.idleTimeout)
-        arguments.idleTimeout = inv.idleTimeout->toStdString();
+    arguments.listen = inv.listen;
+    arguments.maxClients = inv.maxClients;
+    arguments.allow = inv.allow;
+    arguments.idleTimeout = inv.idleTimeout;
     const auto options = serveOptions(arguments);
     if (const std::string *error = std::get_if<std::string>(&options))
-        fail(QString::fromStdString(*error));
+        fail(*error);
     // Without a board the server still serves: BOARD:OPEN? tries again.
     if (board.open() == BoardSession::Status::NoBoard)
-        printError(call.context.err,
-                   QStringLiteral("warning: %1; serving without a board").arg(board.opened().failureText()));
+        printError(call.context.err, "warning: " + board.opened().failureText() + "; serving without a board");
     else
         board.session();
     std::string error;
     ServeOutput output;
     output.announce = [&call](const std::string &line) {
-        printLine(call, QString::fromStdString(line));
+        printLine(call, line);
         flushed(call.context.out);
     };
-    output.warn = [&call](const std::string &line) { printError(call.context.err, QString::fromStdString(line)); };
+    output.warn = [&call](const std::string &line) { printError(call.context.err, line); };
     const int status = serveBoard(std::get<ServeOptions>(options), board.opened(), &error, output);
     if (status != Success)
-        fail(QString::fromStdString(error));
+        fail(error);
     return status;
 }
 
@@ -509,24 +514,26 @@ constexpr Command kCommands[] = {
 
 std::span<const Command> commands() { return kCommands; }
 
-const Command *findCommand(QStringView name)
+const Command *findCommand(std::string_view name)
 {
     for (const Command &c : kCommands)
-        if (name == QLatin1String(c.name))
+        if (name == c.name)
             return &c;
     return nullptr;
 }
 
-void printError(QIODevice *err, const QString &message)
+void printError(std::ostream &err, std::string_view message)
 {
-    err->write("evm5170ctl: " + oneLine(message) + '\n');
+    // One write, so that the line is never torn by another writer of the stream.
+    const std::string line = "evm5170ctl: " + oneLine(message) + '\n';
+    err.write(line.data(), std::streamsize(line.size()));
     flushed(err);
 }
 
-int runCommand(Context &context, const QStringList &arguments)
+int runCommand(Context &context, const std::vector<std::string> &arguments)
 {
     const auto parsed = parseCommandLine(arguments);
-    if (const QString *error = std::get_if<QString>(&parsed)) {
+    if (const std::string *error = std::get_if<std::string>(&parsed)) {
         printError(context.err, *error);
         return Failure;
     }
@@ -536,7 +543,7 @@ int runCommand(Context &context, const QStringList &arguments)
 int runCommand(Context &context, const Invocation &inv)
 {
     if (inv.help) {
-        context.out->write((inv.command ? commandHelp(*inv.command) : generalHelp()).toUtf8());
+        context.out << (inv.command ? commandHelp(*inv.command) : generalHelp());
         flushed(context.out);
         return Success;
     }
@@ -544,10 +551,10 @@ int runCommand(Context &context, const Invocation &inv)
         Board board(context, inv);
         Call call{context, inv, board};
         if (!inv.command->run)
-            fail(QStringLiteral("%1 is not a command").arg(QLatin1String(inv.command->name)));
+            fail(inv.command->name + std::string(" is not a command"));
         const int status = inv.command->run(call);
         if (!flushed(context.out))
-            fail(QStringLiteral("cannot write to standard output"));
+            fail("cannot write to standard output");
         return status;
     } catch (const CommandError &e) {
         flushed(context.out);

@@ -3,7 +3,10 @@
 
 #include "board.h"
 
-class QIODevice;
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // The commands of evm5170ctl. Each checks its arguments before it touches the board,
 // writes its result to the context's output and any failure as one line to its error
@@ -15,8 +18,8 @@ namespace ctl {
 // the two streams they write to.
 struct Context {
     evm::BoardSession &session;
-    QIODevice *out;
-    QIODevice *err;
+    std::ostream &out;
+    std::ostream &err;
     // false: the board is closed after every command (the program, one command a run).
     // true: it stays open for the next command, unless it failed; a failed or lost board
     // is opened anew by the next command that needs it.
@@ -35,10 +38,10 @@ struct Call {
 
 // Parses the arguments (without the program's name) and runs the command; a usage error
 // is one line on the error stream and status 2.
-int runCommand(Context &context, const QStringList &arguments);
+int runCommand(Context &context, const std::vector<std::string> &arguments);
 int runCommand(Context &context, const Invocation &invocation);
 
 // "evm5170ctl: " and the message, as one line.
-void printError(QIODevice *err, const QString &message);
+void printError(std::ostream &err, std::string_view message);
 
 } // namespace ctl

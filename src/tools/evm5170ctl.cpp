@@ -1,24 +1,19 @@
 // evm5170ctl: the board from the command line, one command a run, for lab automation.
 #include "ctl_commands.h"
 
-#include <QCoreApplication>
-#include <QFile>
-
-#include <cstdio>
+#include <clocale>
+#include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("evm5170ctl"));
-
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
-    // Unbuffered here: the C streams buffer, and a flush reports what could not be written.
-    QFile out;
-    QFile err;
-    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    // The system's own messages (a file's error, the loader's) in the user's language.
+    std::setlocale(LC_ALL, "");
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // Each write goes out at once, so a write that cannot reach its file shows where it happens.
+    std::cout << std::unitbuf;
     evm::BoardSession session;
-    ctl::Context context{session, &out, &err};
+    ctl::Context context{session, std::cout, std::cerr};
     return ctl::runCommand(context, arguments);
 }

@@ -23,7 +23,7 @@ inline QStringList controlMismatches(const TForm1 *f, const std::function<int(in
         const int v = regValue(row.reg);
         if (row.track->value() != v)
             out << QStringLiteral("%1 at %2, register holds %3").arg(row.track->objectName()).arg(row.track->value()).arg(v);
-        if (withEdits && row.edit->text() != evm::dbText(row.track->value(), row.zeroDb))
+        if (withEdits && row.edit->text() != QString::fromStdString(evm::dbText(row.track->value(), row.zeroDb)))
             out << QStringLiteral("%1 shows '%2' for %3").arg(row.edit->objectName(), row.edit->text()).arg(row.track->value());
     }
     for (const CheckBinding &row : f->checkTable) {

@@ -53,7 +53,7 @@ QRadioButton *radio(const AppFixture &fx, const char *group, int item)
 struct Row {
     Row(const char *control, const char *fieldName) : name(control), field(fieldName)
     {
-        if (const evm::RegisterField *f = evm::findField(QString::fromLatin1(fieldName))) {
+        if (const evm::RegisterField *f = evm::findField(fieldName)) {
             reg = f->reg;
             shift = f->shift;
             width = f->width;
@@ -198,7 +198,7 @@ void TestBindings::tableRowMatchesForm()
         auto *track = fx->find<QSlider>(QStringLiteral("tk") + suffix);
         auto *edit = fx->find<QLineEdit>(QStringLiteral("ed") + suffix);
         QVERIFY(track && edit);
-        const int reg = evm::findField(QStringLiteral("AT%1%2").arg(QLatin1String(dac ? "DA" : "AD")).arg(dac ? tag : tag - 9))->reg;
+        const int reg = evm::findField(QStringLiteral("AT%1%2").arg(QLatin1String(dac ? "DA" : "AD")).arg(dac ? tag : tag - 9).toStdString())->reg;
         QCOMPARE(f->sliderTable[tag].track, track);
         QCOMPARE(f->sliderTable[tag].edit, edit);
         QCOMPARE(int(f->sliderTable[tag].reg), reg);

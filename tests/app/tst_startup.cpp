@@ -106,7 +106,7 @@ void TestStartup::connectedLineSequenceAndReadBack()
     QCOMPARE(log[0], QStringLiteral("_init(port=0, interface=3, address=0x00, word56=3) = 1"));
     QCOMPARE(log.mid(1, 17), startupLines());
     for (int i = 0; i < 31; ++i)
-        QVERIFY2(log[18 + i].startsWith(QStringLiteral("_readData(channel=0, reg=0x%1) = 0").arg(evm::hexText(0x40 + i, 2))),
+        QVERIFY2(log[18 + i].startsWith(QStringLiteral("_readData(channel=0, reg=0x%1) = 0").arg(QString::fromStdString(evm::hexText(0x40 + i, 2)))),
                  qPrintable(log[18 + i]));
     QCOMPARE(int(fx.form->shadow.byte(0x43)), 0x05);
     QVERIFY(fx.find<QCheckBox>(QStringLiteral("cInvDAC1"))->isChecked());

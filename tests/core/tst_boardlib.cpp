@@ -3,6 +3,7 @@
 #include "boardlib.h"
 
 #include <QDir>
+#include <QLibrary>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -92,7 +93,9 @@ void TestBoardLib::workingDirectoryIsNeverSearched()
     QVERIFY(!QFile::exists(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libOstrel.so"))));
     BoardLibrary lib;
     QCOMPARE(lib.load(), BoardLibrary::LoadStatus::CannotLoad);
-    const QStringList order = BoardLibrary::searchOrder();
+    QStringList order;
+    for (const std::string &place : BoardLibrary::searchOrder())
+        order << QString::fromStdString(place);
     QCOMPARE(order.size(), 3);
     QCOMPARE(order[0], QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Ostrel")));
     // The installed tree's board folder, found from the executable, never from the working directory.
@@ -121,7 +124,7 @@ void TestBoardLib::shortNamesLookBesideTheProgram()
     QVERIFY(QFile::copy(QStringLiteral(OSTREL_SIM_PATH), dir.filePath(file)));
     QDir::setCurrent(dir.path());
     qputenv("EVM_BOARD_LIBRARY", name.toLocal8Bit());
-    QCOMPARE(BoardLibrary::searchOrder(), QStringList{QDir(QCoreApplication::applicationDirPath()).filePath(file)});
+    QCOMPARE(BoardLibrary::searchOrder(), std::vector<std::string>{QDir(QCoreApplication::applicationDirPath()).filePath(file).toStdString()});
     BoardLibrary lib;
     QCOMPARE(lib.load(), BoardLibrary::LoadStatus::CannotLoad);
 }
@@ -139,7 +142,7 @@ void TestBoardLib::entriesAreCalledWithTheRecord()
     reset();
 
     QStringList traced;
-    lib.trace = [&](const QString &line) { traced << line; };
+    lib.trace = [&](const std::string &line) { traced << QString::fromStdString(line); };
     evm::ConnectionSettings settings;
     settings.interfaceCode = 3;
     settings.word56 = 3;
@@ -181,13 +184,13 @@ void TestBoardLib::callsWithoutLibraryNeverJump()
     // entry; each says "not open" (no board and no version for _init and _getVer).
     BoardLibrary never;
     BoardLibrary invalid;
-    QCOMPARE(invalid.loadFile(QStringLiteral(OSTREL_NOVER_PATH)), BoardLibrary::LoadStatus::InvalidLibrary);
+    QCOMPARE(invalid.loadFile(OSTREL_NOVER_PATH), BoardLibrary::LoadStatus::InvalidLibrary);
     BoardLibrary unloaded;
-    QCOMPARE(unloaded.loadFile(QStringLiteral(OSTREL_SIM_PATH)), BoardLibrary::LoadStatus::Loaded);
+    QCOMPARE(unloaded.loadFile(OSTREL_SIM_PATH), BoardLibrary::LoadStatus::Loaded);
     unloaded.unload();
     for (BoardLibrary *lib : {&never, &invalid, &unloaded}) {
         QStringList traced;
-        lib->trace = [&](const QString &line) { traced << line; };
+        lib->trace = [&](const std::string &line) { traced << QString::fromStdString(line); };
         evm::ConnectionSettings settings;
         uint8_t buffer[evm::TransferBufferSize] = {0x5A};
         QCOMPARE(lib->init(0, &settings), 0);

@@ -58,14 +58,14 @@ void TestDbText::dbText()
     QFETCH(int, value);
     QFETCH(int, zeroDb);
     QFETCH(QString, text);
-    QCOMPARE(evm::dbText(value, zeroDb), text);
+    QCOMPARE(QString::fromStdString(evm::dbText(value, zeroDb)), text);
 }
 
 void TestDbText::dbTextNeverNegativeZero()
 {
     for (int zero : {dacZero, adcZero}) {
         for (int v = 0; v <= 255; ++v) {
-            const QString text = evm::dbText(v, zero);
+            const QString text = QString::fromStdString(evm::dbText(v, zero));
             const double expected = (v - zero) * 0.5;
             QVERIFY2(!text.startsWith(u"-0.0"), qPrintable(text));
             QCOMPARE(QLocale::c().toDouble(text), expected);
@@ -118,7 +118,7 @@ void TestDbText::parseDb()
     QFETCH(bool, valid);
     QFETCH(float, value);
 
-    const std::optional<float> result = evm::parseDb(text);
+    const std::optional<float> result = evm::parseDb(text.toStdString());
     QCOMPARE(result.has_value(), valid);
     if (valid)
         QCOMPARE(*result, value);

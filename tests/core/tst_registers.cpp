@@ -152,7 +152,10 @@ void TestRegisters::bitNames()
     QFETCH(int, reg);
     QFETCH(QString, names);
     const auto &row = evm::registerBitNames()[reg - 0x40];
-    QCOMPARE(QStringList(row.begin(), row.end()).join(QLatin1Char(' ')), names);
+    QStringList texts;
+    for (const std::string &name : row)
+        texts << QString::fromStdString(name);
+    QCOMPARE(texts.join(QLatin1Char(' ')), names);
 }
 
 void TestRegisters::everyBitNamedOnce()
@@ -167,17 +170,17 @@ void TestRegisters::everyBitNamedOnce()
                     QVERIFY2(!(used & (1 << b)), qPrintable(QStringLiteral("bit %1 of 0x%2 twice").arg(b).arg(0x40 + r, 0, 16)));
                     used |= 1 << b;
                 }
-        for (const QString &n : evm::registerBitNames()[r])
-            if (n != QLatin1String("-")) {
+        for (const std::string &bitName : evm::registerBitNames()[r])
+            if (const QString n = QString::fromStdString(bitName); n != QLatin1String("-")) {
                 QVERIFY2(!seen.contains(n), qPrintable(n));
                 seen.insert(n);
                 QVERIFY(n.size() <= 6);
             }
     }
-    for (const QString &n : evm::registerBitNames()[31])
-        QVERIFY(n.isEmpty());
-    QVERIFY(evm::findField(u"demp") && evm::findField(u"demp")->reg == 0x46);
-    QVERIFY(!evm::findField(u"NOPE"));
+    for (const std::string &n : evm::registerBitNames()[31])
+        QVERIFY(n.empty());
+    QVERIFY(evm::findField("demp") && evm::findField("demp")->reg == 0x46);
+    QVERIFY(!evm::findField("NOPE"));
 }
 
 QTEST_GUILESS_MAIN(TestRegisters)

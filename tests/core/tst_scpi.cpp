@@ -150,7 +150,7 @@ void TestScpi::aCommandAtATime()
 void TestScpi::sharedBoardHolds()
 {
     evm::BoardLibrary library;
-    QCOMPARE(library.loadFile(QStringLiteral(OSTREL_SIM_PATH)), evm::BoardLibrary::LoadStatus::Loaded);
+    QCOMPARE(library.loadFile(OSTREL_SIM_PATH), evm::BoardLibrary::LoadStatus::Loaded);
     QLibrary api(QStringLiteral(OSTREL_SIM_PATH)); // the same loaded library, for its test calls
     QVERIFY(api.load());
     const auto reset = reinterpret_cast<void (*)()>(api.resolve("ostrel_sim_reset"));

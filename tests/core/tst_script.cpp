@@ -10,6 +10,20 @@ Q_DECLARE_METATYPE(evm::ScriptRecord::Kind)
 
 namespace {
 
+// The core's lines and fields as the test's Qt strings, one character a byte as the core takes them.
+QStringList qtList(const std::vector<std::string> &texts)
+{
+    QStringList out;
+    for (const std::string &t : texts)
+        out << QString::fromLatin1(t);
+    return out;
+}
+
+QStringList fieldsOf(const QString &line)
+{
+    return qtList(evm::splitFields(line.toLatin1().toStdString()));
+}
+
 // A sink that logs every call in order, so a test sees exactly what a run asked for.
 struct RecordingSink
 {
@@ -17,7 +31,9 @@ struct RecordingSink
     ScriptSink sink()
     {
         return {
-            [this](int32_t reg, int32_t value) { log << QStringLiteral("write %1 %2").arg(hexText(reg, 2), hexText(value, 2)); },
+            [this](int32_t reg, int32_t value) {
+                log << QStringLiteral("write %1 %2").arg(QString::fromStdString(hexText(reg, 2)), QString::fromStdString(hexText(value, 2)));
+            },
             [this](int32_t ms) { log << QStringLiteral("sleep %1").arg(ms); },
             [this](int index) { log << QStringLiteral("line %1").arg(index); },
         };
@@ -77,7 +93,7 @@ void TestScript::splitLines()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
-    QCOMPARE(splitScriptLines(bytes), lines);
+    QCOMPARE(qtList(splitScriptLines(bytes.toStdString())), lines);
 }
 
 void TestScript::splitFields_data()
@@ -112,7 +128,7 @@ void TestScript::splitFields()
 {
     QFETCH(QString, line);
     QFETCH(QStringList, fields);
-    QCOMPARE(evm::splitFields(line), fields);
+    QCOMPARE(fieldsOf(line), fields);
 }
 
 void TestScript::record_data()
@@ -169,7 +185,7 @@ void TestScript::record()
     QFETCH(int, a);
     QFETCH(int, b);
 
-    const ScriptRecord r = parseRecord(evm::splitFields(line));
+    const ScriptRecord r = parseRecord(evm::splitFields(line.toLatin1().toStdString()));
     QCOMPARE(r.kind, kind);
     if (kind == ScriptRecord::Write) {
         QCOMPARE(r.reg, a);
@@ -181,12 +197,12 @@ void TestScript::record()
 
 void TestScript::messages()
 {
-    QCOMPARE(recordMessage(ScriptRecord::InvalidSleep), QStringLiteral("Invalid sleep time."));
+    QCOMPARE(recordMessage(ScriptRecord::InvalidSleep), std::string("Invalid sleep time."));
     QCOMPARE(recordMessage(ScriptRecord::InvalidRecord),
-             QStringLiteral("Invalid record was found on the Register setting file."));
-    QCOMPARE(recordMessage(ScriptRecord::InvalidData), QStringLiteral("Invalid register data!"));
+             std::string("Invalid record was found on the Register setting file."));
+    QCOMPARE(recordMessage(ScriptRecord::InvalidData), std::string("Invalid register data!"));
     for (auto kind : {ScriptRecord::Write, ScriptRecord::Sleep, ScriptRecord::Skip})
-        QVERIFY(recordMessage(kind).isEmpty());
+        QVERIFY(recordMessage(kind).empty());
 }
 
 void TestScript::exampleScript()
@@ -200,7 +216,7 @@ void TestScript::exampleScript()
                             "0x4A, 0x1FF\r\n"
                             "0x4B, 0x00\r\n";
     RecordingSink rec;
-    const ScriptResult result = runScriptLines(splitScriptLines(file), rec.sink());
+    const ScriptResult result = runScriptLines(splitScriptLines(file.toStdString()), rec.sink());
 
     const QStringList expected{
         "line 0", "write 40 C1", "line 1", "write 41 06", "line 2", "sleep 100",
@@ -211,7 +227,7 @@ void TestScript::exampleScript()
     QVERIFY(result.stopped);
     QCOMPARE(result.line, 7);
     QCOMPARE(result.kind, ScriptRecord::InvalidData);
-    QCOMPARE(result.message, QStringLiteral("Invalid register data!"));
+    QCOMPARE(result.message, std::string("Invalid register data!"));
     QCOMPARE(result.linesRun, 6);
 }
 
@@ -244,8 +260,8 @@ void TestScript::run_data()
     QByteArray snapshot;
     QStringList snapshotWrites;
     for (int r = 0x40; r <= 0x5E; ++r) {
-        snapshot += registerLine(r, 0xFF - r).toLatin1() + "\r\n";
-        snapshotWrites << QStringLiteral("write %1 %2").arg(hexText(r, 2), hexText(0xFF - r, 2));
+        snapshot += QByteArray::fromStdString(registerLine(r, 0xFF - r)) + "\r\n";
+        snapshotWrites << QStringLiteral("write %1 %2").arg(QString::fromStdString(hexText(r, 2)), QString::fromStdString(hexText(0xFF - r, 2)));
     }
     QTest::newRow("snapshot file") << snapshot << snapshotWrites << 0 << QString() << 31;
 }
@@ -259,12 +275,12 @@ void TestScript::run()
     QFETCH(int, linesRun);
 
     RecordingSink rec;
-    const QStringList lines = splitScriptLines(file);
+    const std::vector<std::string> lines = splitScriptLines(file.toStdString());
     const ScriptResult result = runScriptLines(lines, rec.sink());
     QCOMPARE(rec.calls(), calls);
     QCOMPARE(result.stopped, stopLine != 0);
     QCOMPARE(result.line, stopLine);
-    QCOMPARE(result.message, message);
+    QCOMPARE(QString::fromStdString(result.message), message);
     QCOMPARE(result.linesRun, linesRun);
 
     // Progress comes once per line reached, in order, and never for a line after the stop.
@@ -307,18 +323,18 @@ void TestScript::hostileInputIsSafe()
     }
 
     for (const QByteArray &file : std::as_const(files)) {
-        const QStringList lines = splitScriptLines(file);
+        const std::vector<std::string> lines = splitScriptLines(file.toStdString());
         qsizetype total = 0;
-        for (const QString &line : lines) {
-            total += line.size();
-            QVERIFY(!line.contains(u'\r') && !line.contains(u'\n'));
-            for (const QString &field : evm::splitFields(line))
+        for (const std::string &line : lines) {
+            total += qsizetype(line.size());
+            QVERIFY(line.find('\r') == std::string::npos && line.find('\n') == std::string::npos);
+            for (const std::string &field : evm::splitFields(line))
                 QVERIFY(field.size() <= line.size());
         }
         QVERIFY(total <= file.size());
         RecordingSink rec;
         const ScriptResult result = runScriptLines(lines, rec.sink());
-        QVERIFY(result.line >= 0 && result.line <= lines.size());
+        QVERIFY(result.line >= 0 && result.line <= int(lines.size()));
         QCOMPARE(result.stopped, result.line != 0);
     }
 }

@@ -37,6 +37,27 @@ void putFile(const QString &path, const QByteArray &bytes)
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
+// The core's file calls on the test's Qt types.
+std::optional<QString> qtReason(const std::optional<std::string> &error)
+{
+    if (!error)
+        return std::nullopt;
+    return QString::fromLocal8Bit(*error);
+}
+
+std::optional<QString> saveWholeFile(const QString &path, const QByteArray &bytes)
+{
+    return qtReason(evm::saveWholeFile(QFile::encodeName(path).toStdString(), bytes.toStdString()));
+}
+
+std::optional<QString> readWholeFile(const QString &path, QByteArray &bytes)
+{
+    std::string read = bytes.toStdString();
+    const auto error = qtReason(evm::readWholeFile(QFile::encodeName(path).toStdString(), read));
+    bytes = QByteArray::fromStdString(read);
+    return error;
+}
+
 // Lowers the file size limit for as long as it lives, so every write past `limit` bytes fails
 // as on a full disk (SIGXFSZ is ignored meanwhile, so the write returns an error instead).
 class FileSizeLimit
@@ -96,7 +117,7 @@ void TestTextFiles::snapshotBytes()
     values[7] = 0x0A;
     values[30] = 0xFF;
 
-    const QByteArray text = snapshotText(values);
+    const QByteArray text = QByteArray::fromStdString(snapshotText(values));
     QCOMPARE(text.size(), 372);
     const QList<QByteArray> lines = text.split('\n');
     QCOMPARE(lines.size(), 32); // 31 lines, each ending in LF, then nothing
@@ -132,7 +153,7 @@ void TestTextFiles::historyText()
 {
     QFETCH(QString, log);
     QFETCH(QByteArray, file);
-    QCOMPARE(evm::historyText(log), file);
+    QCOMPARE(QByteArray::fromStdString(evm::historyText(log.toStdString())), file);
 }
 
 void TestTextFiles::saveCreatesAndReplaces()

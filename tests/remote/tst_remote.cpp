@@ -10,7 +10,6 @@
 #include "pressableimage.h"
 #include "uitest.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,6 +22,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sstream>
 
 namespace {
 
@@ -249,7 +249,7 @@ void TestRemote::unreachableServerIsNoBoard()
 void TestRemote::lostConnectionUntilTheNextInit()
 {
     evm::BoardLibrary lib;
-    QCOMPARE(lib.loadFile(QStringLiteral(OSTREL_REMOTE_PATH)), evm::BoardLibrary::LoadStatus::Loaded);
+    QCOMPARE(lib.loadFile(OSTREL_REMOTE_PATH), evm::BoardLibrary::LoadStatus::Loaded);
     evm::ConnectionSettings settings = spi();
     {
         Server server;
@@ -291,7 +291,7 @@ void TestRemote::silentServerIsBounded()
     QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
     qputenv("EVM_BOARD_REMOTE", "127.0.0.1:" + QByteArray::number(silent.serverPort()));
     evm::BoardLibrary lib;
-    QCOMPARE(lib.loadFile(QStringLiteral(OSTREL_REMOTE_PATH)), evm::BoardLibrary::LoadStatus::Loaded);
+    QCOMPARE(lib.loadFile(OSTREL_REMOTE_PATH), evm::BoardLibrary::LoadStatus::Loaded);
     evm::ConnectionSettings settings = spi();
     // Each returns, after the answer timeout at most.
     QCOMPARE(lib.init(0, &settings), 0);
@@ -366,19 +366,17 @@ void TestRemote::givenUpWriteNeverRuns()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     // The tool's commands in-process, on one session that stays open between them.
     evm::BoardSession session;
-    QBuffer out, err;
-    out.open(QIODevice::WriteOnly);
-    err.open(QIODevice::WriteOnly);
-    ctl::Context context{session, &out, &err, true};
-    QCOMPARE(ctl::runCommand(context, QStringList{QStringLiteral("write"), QStringLiteral("0x46"), QStringLiteral("0x0A")}), 0);
+    std::ostringstream out, err;
+    ctl::Context context{session, out, err, true};
+    QCOMPARE(ctl::runCommand(context, {"write", "0x46", "0x0A"}), 0);
 
     // The write reaches the stopped server's socket; the tool gives up on it and says so.
     server.pause();
     QElapsedTimer t;
     t.start();
-    QCOMPARE(ctl::runCommand(context, QStringList{QStringLiteral("write"), QStringLiteral("0x46"), QStringLiteral("0xC7")}), 2);
+    QCOMPARE(ctl::runCommand(context, {"write", "0x46", "0xC7"}), 2);
     QVERIFY2(t.elapsed() < 2 * kTimeoutMs, qPrintable(QString::number(t.elapsed())));
-    QCOMPARE(err.data(), "evm5170ctl: Communication error: WRERR0103 writing 0xC7 to register 0x46: no answer in time, "
+    QCOMPARE(QByteArray::fromStdString(err.str()), "evm5170ctl: Communication error: WRERR0103 writing 0xC7 to register 0x46: no answer in time, "
                          "so the write may still have taken effect (" + server.address() + ": " + kTimeoutText.toLatin1() + ")\n");
     // The connection was reset: the resumed server gets the line and the reset together and
     // drops both, so the write never runs.

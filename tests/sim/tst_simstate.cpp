@@ -121,7 +121,7 @@ private slots:
         {
             QFile f(state);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.write(snapshotText(expected)) > 0);
+            QVERIFY(f.write(QByteArray::fromStdString(snapshotText(expected))) > 0);
         }
 
         const std::vector<Change> changes = distinctChanges();
@@ -147,8 +147,8 @@ private slots:
         const QByteArray text = fileText(state);
         QCOMPARE(text.count('\n'), RegisterCount);
         RegisterValues saved{};
-        const auto error = parseSnapshot(text, saved);
-        QVERIFY2(!error, qPrintable(error.value_or(QString())));
+        const auto error = parseSnapshot(text.toStdString(), saved);
+        QVERIFY2(!error, error.value_or(std::string()).c_str());
         for (int i = 0; i < RegisterCount; ++i)
             QVERIFY2(saved[i] == expected[i], qPrintable(QStringLiteral("0x%1 is 0x%2, expected 0x%3")
                                                              .arg(FirstRegister + i, 2, 16)
@@ -158,8 +158,8 @@ private slots:
         QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join(QLatin1Char('\n'))));
         for (int i = 0; i < kDumps; ++i) {
             RegisterValues dumped{};
-            const auto error = parseSnapshot(fileText(m_dir->filePath(QStringLiteral("dump-%1.csv").arg(i))), dumped);
-            QVERIFY2(!error, qPrintable(QStringLiteral("dump %1: %2").arg(i).arg(error.value_or(QString()))));
+            const auto error = parseSnapshot(fileText(m_dir->filePath(QStringLiteral("dump-%1.csv").arg(i))).toStdString(), dumped);
+            QVERIFY2(!error, qPrintable(QStringLiteral("dump %1: %2").arg(i).arg(QString::fromStdString(error.value_or(std::string())))));
         }
 
         // Nothing left behind but the file and its lock.
@@ -193,7 +193,7 @@ private slots:
         QVERIFY(::stat(QFile::encodeName(real).constData(), &status) == 0);
         QCOMPARE(int(status.st_mode & 07777), 0640);
         RegisterValues saved{};
-        QVERIFY(!parseSnapshot(fileText(real), saved));
+        QVERIFY(!parseSnapshot(fileText(real).toStdString(), saved));
         QCOMPARE(int(saved[0x47 - FirstRegister]), 0x12);
         QCOMPARE(int(saved[0x48 - FirstRegister]), 0x34);
         QCOMPARE(QDir(m_dir->filePath(QStringLiteral("real"))).entryList(QDir::Files | QDir::Hidden),

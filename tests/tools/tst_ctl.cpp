@@ -35,12 +35,12 @@ const QString kClose = QStringLiteral("_close() = 0");
 
 QString readLine(int reg, int value, const QString &result = QStringLiteral("0"))
 {
-    return QStringLiteral("_readData(channel=0, reg=0x%1) = %2 value=0x%3").arg(hexText(reg, 2), result, hexText(value, 2));
+    return QStringLiteral("_readData(channel=0, reg=0x%1) = %2 value=0x%3").arg(QString::fromStdString(hexText(reg, 2)), result, QString::fromStdString(hexText(value, 2)));
 }
 
 QString writeLine(int reg, int value, const QString &result = QStringLiteral("0"))
 {
-    return QStringLiteral("_writeData(channel=0, reg=0x%1, value=0x%2) = %3").arg(hexText(reg, 2), hexText(value, 2), result);
+    return QStringLiteral("_writeData(channel=0, reg=0x%1, value=0x%2) = %3").arg(QString::fromStdString(hexText(reg, 2)), QString::fromStdString(hexText(value, 2)), result);
 }
 
 // Register overrides of the power-on state, as "0x46=0x0A 0x41=0x12".
@@ -50,7 +50,7 @@ Overrides regs(const QString &text)
     Overrides out;
     for (const QString &item : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QStringList kv = item.split(QLatin1Char('='));
-        out << qMakePair(toInteger(kv[0]), toInteger(kv[1]));
+        out << qMakePair(toInteger(kv[0].toStdString()), toInteger(kv[1].toStdString()));
     }
     return out;
 }
@@ -94,13 +94,13 @@ private:
     }
 
     // The chip as the simulator keeps it between runs.
-    void setChip(const Overrides &overrides) { writeFile(QStringLiteral("state.csv"), snapshotText(powerOnWith(overrides))); }
+    void setChip(const Overrides &overrides) { writeFile(QStringLiteral("state.csv"), QByteArray::fromStdString(snapshotText(powerOnWith(overrides)))); }
     RegisterValues chip() const
     {
         RegisterValues v{};
-        const auto error = parseSnapshot(fileText(QStringLiteral("state.csv")), v);
+        const auto error = parseSnapshot(fileText(QStringLiteral("state.csv")).toStdString(), v);
         if (error)
-            qWarning("state file: %s", qPrintable(*error));
+            qWarning("state file: %s", error->c_str());
         return v;
     }
 
@@ -466,7 +466,7 @@ void TestCtl::dumpIsTheSnapshot()
     // and the overflow of ADC1, whose attenuator asks for gain.
     const RegisterValues returned = powerOnWith(regs("0x40=0xFD 0x45=0xFF 0x46=0x0A 0x4F=0x00 0x56=0x01 0x59=0xD8"));
     QCOMPARE(r.trace, QStringList{kInitSpi} + allReads(returned) + QStringList{kClose});
-    QCOMPARE(r.out, snapshotText(returned));
+    QCOMPARE(r.out, QByteArray::fromStdString(snapshotText(returned)));
     QCOMPARE(r.out.size(), 372);
     QVERIFY(r.out.startsWith("0x40, 0xFD\r\n0x41, 0x00\r\n"));
     QVERIFY(r.out.contains("\r\n0x46, 0x0A\r\n0x47, 0xFF\r\n"));
@@ -477,7 +477,7 @@ void TestCtl::dumpIsTheSnapshot()
     const Run f = ctl({"dump", path(QStringLiteral("snap.csv"))});
     QCOMPARE(f.exitCode, 0);
     QCOMPARE(f.out, QByteArray());
-    QCOMPARE(fileText(QStringLiteral("snap.csv")), snapshotText(returned));
+    QCOMPARE(fileText(QStringLiteral("snap.csv")), QByteArray::fromStdString(snapshotText(returned)));
 }
 
 // --fields keeps the snapshot a script: the core's parser reads each line as the same write,
@@ -493,11 +493,14 @@ void TestCtl::dumpFieldsStillRuns()
     QVERIFY(text.startsWith("0x40, 0xC0, MRST=1 SRST=1 SRDA=0\r\n"));
 
     const RegisterValues returned = powerOnWith(regs("0x45=0xFF 0x46=0x0A 0x51=0x35"));
-    const QStringList lines = splitScriptLines(text);
-    QCOMPARE(lines.size(), RegisterCount);
+    const std::vector<std::string> lines = splitScriptLines(text.toStdString());
+    QCOMPARE(int(lines.size()), RegisterCount);
     for (int i = 0; i < RegisterCount; ++i) {
-        const QStringList fields = splitFields(lines[i]);
-        const ScriptRecord rec = parseRecord(fields);
+        const std::vector<std::string> fieldTexts = splitFields(lines[i]);
+        const ScriptRecord rec = parseRecord(fieldTexts);
+        QStringList fields;
+        for (const std::string &f : fieldTexts)
+            fields << QString::fromLatin1(f);
         QCOMPARE(rec.kind, ScriptRecord::Write);
         QCOMPARE(rec.reg, FirstRegister + i);
         QCOMPARE(rec.value, int(returned[i]));
@@ -506,16 +509,16 @@ void TestCtl::dumpFieldsStillRuns()
         for (int f = 2; f < fields.size(); ++f) {
             const QString name = fields[f].section(QLatin1Char('='), 0, 0);
             const int value = fields[f].section(QLatin1Char('='), 1).toInt();
-            const RegisterField *field = findField(name);
+            const RegisterField *field = findField(name.toStdString());
             QVERIFY2(field, qPrintable(name));
             QCOMPARE(value, (rec.value >> field->shift) & ((1 << field->width) - 1));
             for (int b = field->width - 1; b >= 0; --b)
                 bitNames << (field->width > 1 ? name + QString::number(b) : name);
         }
         QStringList mapNames;
-        for (const QString &cell : registerBitNames()[i])
-            if (cell != QLatin1String("-"))
-                mapNames << cell;
+        for (const std::string &cell : registerBitNames()[i])
+            if (cell != "-")
+                mapNames << QString::fromStdString(cell);
         QCOMPARE(bitNames, mapNames);
     }
 
@@ -621,9 +624,9 @@ void TestCtl::diff_data()
     QTest::addColumn<QByteArray>("out");
     QTest::addColumn<QString>("err");
 
-    const QByteArray power = snapshotText(powerOnWith({}));
-    const QByteArray asRead = snapshotText(powerOnWith(regs("0x45=0xFF")));
-    const QByteArray changed = snapshotText(powerOnWith(regs("0x40=0xC4 0x46=0x23 0x48=0x80")));
+    const QByteArray power = QByteArray::fromStdString(snapshotText(powerOnWith({})));
+    const QByteArray asRead = QByteArray::fromStdString(snapshotText(powerOnWith(regs("0x45=0xFF"))));
+    const QByteArray changed = QByteArray::fromStdString(snapshotText(powerOnWith(regs("0x40=0xC4 0x46=0x23 0x48=0x80"))));
 
     QTest::newRow("same files") << power << power << QStringList{"A", "B"} << 0 << QByteArray() << QString();
     QTest::newRow("files differ") << power << changed << QStringList{"A", "B"} << 1
@@ -646,7 +649,7 @@ void TestCtl::diff_data()
                                               "0x48: 0xFF -> 0x80  ATDA1 255 -> 128\n")
                                 << "the chip and A differ in 2 registers";
     QTest::newRow("as read equals chip") << asRead << QByteArray() << QStringList{"A", "-"} << 0 << QByteArray() << QString();
-    QByteArray annotated = annotatedSnapshotText(powerOnWith(regs("0x45=0xFF")));
+    QByteArray annotated = QByteArray::fromStdString(annotatedSnapshotText(powerOnWith(regs("0x45=0xFF"))));
     QTest::newRow("annotated snapshot reads") << annotated << QByteArray() << QStringList{"-", "A"} << 0 << QByteArray()
                                               << QString();
     QByteArray lastWins = power + "0x46, 0x10\r\n";
@@ -735,7 +738,7 @@ void TestCtl::dashIsStandardOutputAndInput()
     QCOMPARE(chip()[0x46 - FirstRegister], 0x0B);
 
     // For diff, - stays the chip.
-    writeFile(QStringLiteral("golden.csv"), snapshotText(chip()));
+    writeFile(QStringLiteral("golden.csv"), QByteArray::fromStdString(snapshotText(chip())));
     QCOMPARE(ctl({QStringLiteral("diff"), QStringLiteral("--settings"), QStringLiteral("golden.csv"), QStringLiteral("-")}).exitCode, 0);
 }
 

@@ -10,6 +10,8 @@
 #include "textfiles.h"
 
 #include <QBuffer>
+
+#include <sstream>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,7 +25,7 @@ const QString kClose = QStringLiteral("_close() = 0");
 QString readLine(int reg, int value, const QString &result = QStringLiteral("0"))
 {
     return QStringLiteral("_readData(channel=0, reg=0x%1) = %2 value=0x%3")
-        .arg(evm::hexText(reg, 2), result, evm::hexText(value, 2));
+        .arg(QString::fromStdString(evm::hexText(reg, 2)), result, QString::fromStdString(evm::hexText(value, 2)));
 }
 
 struct Result {
@@ -61,16 +63,17 @@ private:
 
     static Result run(ctl::Context &context, const QStringList &args)
     {
-        auto *out = qobject_cast<QBuffer *>(context.out);
-        auto *err = qobject_cast<QBuffer *>(context.err);
-        out->buffer().clear();
-        out->seek(0);
-        err->buffer().clear();
-        err->seek(0);
+        auto &out = dynamic_cast<std::ostringstream &>(context.out);
+        auto &err = dynamic_cast<std::ostringstream &>(context.err);
+        out.str({});
+        err.str({});
+        std::vector<std::string> arguments;
+        for (const QString &a : args)
+            arguments.push_back(a.toStdString());
         Result r;
-        r.status = ctl::runCommand(context, args);
-        r.out = out->data();
-        r.err = err->data();
+        r.status = ctl::runCommand(context, arguments);
+        r.out = QByteArray::fromStdString(out.str());
+        r.err = QByteArray::fromStdString(err.str());
         return r;
     }
 
@@ -91,7 +94,7 @@ private slots:
         chip[0x46 - evm::FirstRegister] = 0x0A;
         QFile state(path(QStringLiteral("state.csv")));
         QVERIFY(state.open(QIODevice::WriteOnly));
-        state.write(evm::snapshotText(chip));
+        state.write(QByteArray::fromStdString(evm::snapshotText(chip)));
     }
     void cleanup()
     {
@@ -103,11 +106,9 @@ private slots:
     // each command, as the program does it.
     void streamsOfTheContext()
     {
-        QBuffer out, err;
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        QVERIFY(err.open(QIODevice::WriteOnly));
+        std::ostringstream out, err;
         evm::BoardSession session;
-        ctl::Context context{session, &out, &err};
+        ctl::Context context{session, out, err};
 
         Result r = run(context, {"read", "0x46"});
         QCOMPARE(r.status, 0);
@@ -153,12 +154,10 @@ private slots:
     // session's end; another interface opens it anew.
     void keptOpenAcrossCommands()
     {
-        QBuffer out, err;
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        QVERIFY(err.open(QIODevice::WriteOnly));
+        std::ostringstream out, err;
         {
             evm::BoardSession session;
-            ctl::Context context{session, &out, &err, true};
+            ctl::Context context{session, out, err, true};
             QCOMPARE(run(context, {"read", "0x46"}).out, QByteArray("0x0A\n"));
             QCOMPARE(run(context, {"write", "0x46", "0x2A"}).status, 0);
             QCOMPARE(run(context, {"get", "DEMP"}).out, QByteArray("2\n"));
@@ -180,11 +179,9 @@ private slots:
     // No board at first: the next command tries again and finds it.
     void reopensAfterNoBoard()
     {
-        QBuffer out, err;
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        QVERIFY(err.open(QIODevice::WriteOnly));
+        std::ostringstream out, err;
         evm::BoardSession session;
-        ctl::Context context{session, &out, &err, true};
+        ctl::Context context{session, out, err, true};
 
         setSim("OSTREL_SIM_BOARD", "absent");
         Result r = run(context, {"read", "0x46"});
@@ -203,11 +200,9 @@ private slots:
     // A board that stops answering is closed after the failing command and opened anew by the next.
     void reopensAfterLostBoard()
     {
-        QBuffer out, err;
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        QVERIFY(err.open(QIODevice::WriteOnly));
+        std::ostringstream out, err;
         evm::BoardSession session;
-        ctl::Context context{session, &out, &err, true};
+        ctl::Context context{session, out, err, true};
 
         setSim("OSTREL_SIM_FAIL", "read@1=0x0102");
         QCOMPARE(run(context, {"read", "0x46"}).status, 0);

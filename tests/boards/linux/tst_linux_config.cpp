@@ -32,7 +32,7 @@ void TestLinuxConfig::takesTheDocumentedFile()
 {
     std::string error;
     const auto config = parsed("; the bench board\r\n"
-                               "[IIC]\r\nDevice=/dev/i2c-1\r\n"
+                               "[IIC]\r\nDevice=/dev/i2c-1 ; the header's bus\r\n# Device=/dev/i2c-0\r\n"
                                "[SPI]\r\nDevice=/dev/spidev0.0\r\nMode=3\r\nSpeedHz=0x7A120\r\nReadFlag=0x01\r\n"
                                "[Lines]\r\nChip=/dev/gpiochip0\r\n53=17\r\n49=/dev/gpiochip1:5\r\n  4 = 22  \r\n",
                                error);
@@ -99,6 +99,9 @@ void TestLinuxConfig::refusesWithTheReason_data()
     QTest::newRow("no offset after the colon") << "[Lines]\n49=/dev/gpiochip1:\n"
                                                << "board.ini:2: line 49: offset \"\" is not a number from 0 to 65535";
     QTest::newRow("no chip before the colon") << "[Lines]\n49=:5\n" << "board.ini:2: 49=:5 names no chip before the colon";
+    QTest::newRow("a list") << "[IIC]\nDevice=/dev/i2c-1, /dev/i2c-2\n"
+                            << "board.ini:2: Device=/dev/i2c-1, /dev/i2c-2 is a list; give one value";
+    QTest::newRow("text after the section") << "[SPI] Mode=0\n" << "board.ini:1: a section line ends with ]";
     QTest::newRow("one chip line for two board lines")
         << "[Lines]\nChip=/dev/gpiochip0\n53=17\n49=/dev/gpiochip0:17\n"
         << "board.ini:4: lines 53 and 49 both name /dev/gpiochip0:17";

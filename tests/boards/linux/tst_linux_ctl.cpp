@@ -139,7 +139,7 @@ void TestLinuxCtl::dumpReadsTheChip()
     const ToolRun r = ctl(options + QStringList{"dump"});
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out, evm::snapshotText(chipValues()));
+    QCOMPARE(r.out, QByteArray::fromStdString(evm::snapshotText(chipValues())));
     QVERIFY(r.out.contains("0x46, 0x23") && r.out.contains("0x48, 0x80"));
     const QStringList transfers = m_board->registerTransfers();
     QCOMPARE(transfers.size(), 31);
@@ -159,9 +159,9 @@ void TestLinuxCtl::setIsOneReadAndOneWrite()
 void TestLinuxCtl::diffAgainstTheChip()
 {
     std::array<uint8_t, 31> golden = chipValues();
-    writeFile(QStringLiteral("same.csv"), evm::snapshotText(golden));
+    writeFile(QStringLiteral("same.csv"), QByteArray::fromStdString(evm::snapshotText(golden)));
     golden[0x48 - 0x40] = 0x80;
-    writeFile(QStringLiteral("golden.csv"), evm::snapshotText(golden));
+    writeFile(QStringLiteral("golden.csv"), QByteArray::fromStdString(evm::snapshotText(golden)));
 
     ToolRun r = ctl({"diff", "--settings", "golden.csv", "-"});
     QCOMPARE(r.exitCode, 1);

@@ -86,7 +86,7 @@ void TestLinuxLibrary::init()
     m_board.emplace();
     m_dir.emplace();
     configure(kConfig);
-    QCOMPARE(m_lib.loadFile(QStringLiteral(OSTREL_LINUX_PATH)), BoardLibrary::LoadStatus::Loaded);
+    QCOMPARE(m_lib.loadFile(OSTREL_LINUX_PATH), BoardLibrary::LoadStatus::Loaded);
 }
 
 void TestLinuxLibrary::cleanup()
@@ -336,7 +336,7 @@ void TestLinuxLibrary::configurationLiesBesideTheSettingsFile()
 {
     qunsetenv("EVM_LINUX_BOARD");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir->path()));
-    QFile f(QFileInfo(evm::settingsFilePath()).dir().filePath(QStringLiteral("EVM5170-linux.ini")));
+    QFile f(QFileInfo(QString::fromStdString(evm::settingsFilePath())).dir().filePath(QStringLiteral("EVM5170-linux.ini")));
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("[SPI]\nDevice=/dev/spidev0.0\nSpeedHz=250000\n");
     f.close();
@@ -351,7 +351,7 @@ void TestLinuxLibrary::tracedLikeEveryBoardLibrary()
     m_lib.unload();
     const QString trace = m_dir->filePath(QStringLiteral("trace.txt"));
     qputenv("OSTREL_LINUX_TRACE", QFile::encodeName(trace));
-    QCOMPARE(m_lib.loadFile(QStringLiteral(OSTREL_LINUX_PATH)), BoardLibrary::LoadStatus::Loaded);
+    QCOMPARE(m_lib.loadFile(OSTREL_LINUX_PATH), BoardLibrary::LoadStatus::Loaded);
     qunsetenv("OSTREL_LINUX_TRACE");
     ConnectionSettings s = iicAt(0x44);
     QCOMPARE(m_lib.init(0, &s), 1);
