@@ -4,7 +4,7 @@
 // floor both share, so the ratio is what the library adds.
 #include "emulation.h"
 
-#include "board.h"
+#include "boardsession.h"
 #include "boardlib.h"
 
 #include <QCoreApplication>

@@ -1,67 +1,74 @@
-// The instrument server's command lines: parsed and run against an in-memory board, once as
-// a normal session and once read-only, with the answers and the error queue checked.
+// The instrument server's command lines: parsed and run on a board session over the simulated
+// board (loaded by the program's loader), once as a normal session and once read-only, a
+// command at a time as the server runs it, with the answers and the error queue checked.
+#include "boardsession.h"
 #include "check.h"
-#include "scpi.h"
+#include "scpi/errors.h"
+#include "scpi/session.h"
+#include "sharedboard.h"
 
-#include <QList>
-
-#include <array>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
+
+#include <dlfcn.h>
 
 using namespace evm::scpi;
 
 namespace {
 
-class MemoryBoard : public Board
+// The simulated board, opened on SPI as a server finds it, with its test calls.
+class Simulator
 {
 public:
-    int32_t port() const override { return m_port; }
-    int32_t open(int32_t, int32_t interfaceCode, int32_t, std::string &) override
+    Simulator()
     {
-        ++changes;
-        m_port = interfaceCode == 1 || interfaceCode == 3 ? 1 : 0;
-        return m_port;
+        for (const char *name : {"OSTREL_SIM_STATE", "OSTREL_SIM_TRACE", "OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_DELAY_US"})
+            ::unsetenv(name);
+        ::setenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH, 1);
+        FUZZ_CHECK(session.load() == evm::BoardLibrary::LoadStatus::Loaded, QString::fromStdString(session.failureText()));
+        void *self = ::dlopen(OSTREL_SIM_PATH, RTLD_NOW | RTLD_NOLOAD); // the one the session loaded
+        FUZZ_CHECK(self, QString());
+        m_reset = reinterpret_cast<void (*)()>(::dlsym(self, "ostrel_sim_reset"));
+        m_clearLog = reinterpret_cast<void (*)()>(::dlsym(self, "ostrel_sim_clear_log"));
+        m_log = reinterpret_cast<const char *(*)()>(::dlsym(self, "ostrel_sim_log"));
+        ::dlclose(self);
+        FUZZ_CHECK(m_reset && m_clearLog && m_log, QString());
     }
-    void close() override { ++changes; }
-    int32_t read(int32_t channel, int32_t reg, uint8_t &value) override
-    {
-        if (m_port == 0)
-            return 0x0102;
-        if (channel != 0)
-            return 0x0004;
-        if (reg < 0x40 || reg > 0x5E)
-            return 0x0005;
-        value = m_regs[size_t(reg - 0x40)];
-        return 0;
-    }
-    int32_t write(int32_t channel, int32_t target, uint8_t value) override
-    {
-        ++changes;
-        if (m_port == 0)
-            return 0x0102;
-        if (channel == 7)
-            return target >= 0 && target < 64 ? 0 : 0x0005;
-        if (channel != 0)
-            return 0x0004;
-        if (target < 0x40 || target > 0x5E)
-            return 0x0005;
-        m_regs[size_t(target - 0x40)] = value;
-        return 0;
-    }
-    int32_t version() override { return 0x1000; }
 
-    int changes = 0; // writes, opens and closes
+    void fresh()
+    {
+        session.disconnect();
+        m_reset();
+        session.settings() = evm::connectionSettingsFor(evm::SpiItem, 0);
+        FUZZ_CHECK(session.connect() == 1, QString());
+        m_clearLog();
+    }
+
+    // Calls since fresh() that change something for others: writes, opens and closes.
+    QStringList changes() const
+    {
+        QStringList out;
+        for (const QString &call : QString::fromLatin1(m_log()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            if (call.startsWith(QLatin1String("_writeData")) || call.startsWith(QLatin1String("_init"))
+                || call.startsWith(QLatin1String("_close")))
+                out << call;
+        return out;
+    }
+
+    evm::BoardSession session;
 
 private:
-    int32_t m_port = 1;
-    std::array<uint8_t, 31> m_regs{};
+    void (*m_reset)() = nullptr;
+    void (*m_clearLog)() = nullptr;
+    const char *(*m_log)() = nullptr;
 };
 
 void drainErrors(Session &session)
 {
     FUZZ_CHECK(session.queuedErrors() <= Session::QueueSize, QString::number(session.queuedErrors()));
     for (int i = 0; i <= Session::QueueSize; ++i) {
-        const QByteArray e = session.nextError();
+        const QByteArray e = QByteArray::fromStdString(session.nextError());
         FUZZ_CHECK(!e.contains('\n') && e.endsWith('"'), QString::fromLatin1(e));
         const qsizetype comma = e.indexOf(',');
         bool ok = false;
@@ -71,42 +78,54 @@ void drainErrors(Session &session)
             FUZZ_CHECK(session.queuedErrors() == 0, QString());
             return;
         }
-        FUZZ_CHECK(errorText(code) != QByteArray("Error"), QString::number(code));
+        FUZZ_CHECK(errorText(code) != std::string_view("Error"), QString::number(code));
     }
     FUZZ_CHECK(false, QStringLiteral("the queue never emptied"));
+}
+
+void checkAnswer(const std::optional<std::string> &answer)
+{
+    if (answer)
+        FUZZ_CHECK(answer->find('\n') == std::string::npos, QString::fromStdString(*answer));
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    static Simulator sim;
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    MemoryBoard board, readOnlyBoard;
-    Session session(board, Options{false, "1.0.0"});
-    Session readOnly(readOnlyBoard, Options{true, "1.0.0"});
-    for (const QByteArray &line : bytes.split('\n')) {
-        // The line from an exactly sized heap block, so a read past its end is caught.
-        const std::unique_ptr<char[]> exact(new char[size_t(line.size()) + 1]);
-        std::copy(line.begin(), line.end(), exact.get());
-        const QByteArrayView view(exact.get(), line.size());
-        for (Session *s : {&session, &readOnly}) {
-            std::optional<QByteArray> answer;
-            if (s == &session) {
-                answer = s->execute(view);
-            } else { // a command at a time, as the server runs it
-                s->startLine(view);
-                while (!s->lineDone())
-                    s->runNext();
-                answer = s->takeAnswer();
-            }
-            if (answer)
-                FUZZ_CHECK(!answer->contains('\n'), QString::fromLatin1(*answer));
-            FUZZ_CHECK(s->queuedErrors() <= Session::QueueSize, QString());
+    const QList<QByteArray> lines = bytes.split('\n');
+    // Each line from an exactly sized heap block, so a read past its end is caught.
+    auto exact = [](const QByteArray &line) { return ExactBytes(std::string_view(line.constData(), size_t(line.size()))); };
+
+    sim.fresh();
+    evm::SharedBoard shared(sim.session);
+    {
+        evm::SharedBoard::Client client(shared);
+        Session session(client, Options{false, "1.0.0"});
+        for (const QByteArray &line : lines) {
+            const ExactBytes text = exact(line);
+            checkAnswer(session.execute(text.view()));
+            FUZZ_CHECK(session.queuedErrors() <= Session::QueueSize, QString());
         }
+        drainErrors(session);
     }
+
     // A read-only session changes nothing of the board, whatever it was sent.
-    FUZZ_CHECK(readOnlyBoard.changes == 0, QString::number(readOnlyBoard.changes));
-    drainErrors(session);
+    sim.fresh();
+    evm::SharedBoard::Client client(shared);
+    Session readOnly(client, Options{true, "1.0.0"});
+    for (const QByteArray &line : lines) {
+        const ExactBytes text = exact(line);
+        readOnly.startLine(text.view()); // a command at a time, as the server runs it
+        while (!readOnly.lineDone())
+            readOnly.runNext();
+        checkAnswer(readOnly.takeAnswer());
+        FUZZ_CHECK(readOnly.queuedErrors() <= Session::QueueSize, QString());
+    }
+    const QStringList changes = sim.changes();
+    FUZZ_CHECK(changes.isEmpty() && shared.holders() == 0, changes.join(QLatin1Char('\n')));
     drainErrors(readOnly);
     return 0;
 }

@@ -70,8 +70,9 @@ function(evm_add_board_library name)
   target_link_options(${name} PRIVATE -nostartfiles "${EVM_BOARD_CRTBEGIN}"
     LINKER:-init,ostrel_no_dt_init LINKER:--version-script=${script_file})
   # A backend that lacks ostrel::backend() or anything else fails here, not when the program
-  # loads it. (Sanitizer runtimes leave their own symbols to the executable.)
-  if(NOT EVM_SANITIZE)
+  # loads it. (Sanitizer runtimes, and the fuzzers' instrumentation of the code a library
+  # shares with the core, leave their own symbols to the executable.)
+  if(NOT EVM_SANITIZE AND NOT EVM_FUZZ)
     target_link_options(${name} PRIVATE LINKER:--no-undefined)
   endif()
   # crtendS.o must come after every object, so it is the last item linked.

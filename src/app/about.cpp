@@ -1,7 +1,7 @@
 #include "about.h"
 #include "ui_about.h"
 
-#include "board.h"
+#include "boardsession.h"
 #include "designfonts.h"
 
 #include <QApplication>

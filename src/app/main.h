@@ -1,6 +1,6 @@
 #pragma once
 #include "bindingrows.h"
-#include "board.h"
+#include "boardsession.h"
 #include "settingsfile.h"
 #include "shadow.h"
 

@@ -66,7 +66,7 @@ void TForm1::rgInterfaceClick()
     ApplyInterfaceChoice(index);
     writeKey(settingsFile, kTypeKey, std::to_string(index));
     boardSession.reconnectKeepingPort();
-    chosenAddress = index == kIic ? evm::FirstIicAddress : 0;
+    chosenAddress = evm::addressAfterSwitchTo(index);
     ui->cbAddr->setEnabled(index == kIic);
     ui->cbAddr->setCurrentIndex(0);
     writeKey(settingsFile, kAddrKey, addressText(chosenAddress));

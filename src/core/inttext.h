@@ -41,19 +41,25 @@ std::string hexText(uint32_t v, int minDigits);
 // "0x" + register (>=2 hex digits) + ", 0x" + value (>=2 hex digits): the history, snapshot and script line form.
 std::string registerLine(uint32_t reg, uint32_t value);
 
-// The text without the ASCII blanks at either end (space, tab, LF, VT, FF, CR): the one trim of
-// the program and its board libraries.
+// The text without the blanks at either end that isBlank names: the one trim of the program
+// and its board libraries. Their blanks are the ASCII ones (space, tab, LF, VT, FF, CR); the
+// instrument's protocol has its own (every byte up to 0x20).
 constexpr bool isAsciiBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-constexpr std::string_view trimmed(std::string_view text)
+template <class IsBlank>
+constexpr std::string_view trimmed(std::string_view text, IsBlank isBlank)
 {
-    while (!text.empty() && isAsciiBlank(text.front()))
+    while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
-    while (!text.empty() && isAsciiBlank(text.back()))
+    while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
+}
+constexpr std::string_view trimmed(std::string_view text)
+{
+    return trimmed(text, isAsciiBlank);
 }
 
 } // namespace evm

@@ -12,6 +12,8 @@ constexpr int32_t FirstIicAddress = 0x44;
 constexpr int32_t LastIicAddress = 0x47;
 constexpr int32_t DefaultChosenAddress = 0x45;
 constexpr bool isIicAddress(int64_t address) { return address >= FirstIicAddress && address <= LastIicAddress; }
+// The address a switch of interface starts from: the first IIC address, or SPI's 0.
+constexpr int32_t addressAfterSwitchTo(int item) { return item == IicItem ? FirstIicAddress : 0; }
 // interfaceCode in the record for _init.
 constexpr int32_t IicInterfaceCode = 1;
 constexpr int32_t SpiInterfaceCode = 3;

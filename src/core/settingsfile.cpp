@@ -1,4 +1,6 @@
 #include "settingsfile.h"
+
+#include "boardsession.h"
 #include "ini.h"
 #include "inttext.h"
 #include "textfiles.h"
@@ -122,6 +124,27 @@ InterfaceChoice readInterfaceChoice(const SettingsFile *file)
         c.addressItem = c.chosenAddress;
     }
     return c;
+}
+
+InterfaceOutcome interfaceFromOptions(const InterfaceOptions &options)
+{
+    InterfaceOutcome o;
+    if (options.address) {
+        o.settings = connectionSettingsFor(IicItem, *options.address);
+        return o;
+    }
+    if (options.item == SpiItem) {
+        o.settings = connectionSettingsFor(SpiItem, 0);
+        return o;
+    }
+    const auto file = openSettingsFile();
+    const InterfaceChoice choice = readInterfaceChoice(file.get());
+    o.fileFailed = !choice.ok;
+    if (options.item == IicItem && choice.itemIndex != IicItem)
+        o.settings = connectionSettingsFor(IicItem, addressAfterSwitchTo(IicItem));
+    else
+        o.settings = connectionSettingsFor(choice.itemIndex, choice.chosenAddress);
+    return o;
 }
 
 bool writeSetting(std::unique_ptr<SettingsFile> &settings, std::string_view key, std::string_view value)

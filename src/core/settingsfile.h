@@ -1,4 +1,5 @@
 #pragma once
+#include "boardlib.h"
 #include "serialinterface.h"
 
 #include <cstdint>
@@ -50,6 +51,20 @@ struct InterfaceChoice {
     bool ok = true;
 };
 InterfaceChoice readInterfaceChoice(const SettingsFile *settings);
+
+// The interface a front end without the window's controls (the tool, and the server it runs)
+// opens the board on: an address given is IIC at that address, SPI asked for is SPI, and what
+// the options leave open comes from the settings file, which is read only then. IIC asked for
+// with the file on SPI takes the first IIC address, as a switch to IIC in the window does.
+struct InterfaceOptions {
+    std::optional<int> item;        // IicItem or SpiItem
+    std::optional<int32_t> address; // an IIC address, 0x44..0x47
+};
+struct InterfaceOutcome {
+    ConnectionSettings settings;
+    bool fileFailed = false; // the settings file was read and could not be; settings go on without it
+};
+InterfaceOutcome interfaceFromOptions(const InterfaceOptions &options);
 
 // Writes one value through to the file; false when it did not reach the file.
 bool writeSetting(std::unique_ptr<SettingsFile> &settings, std::string_view key, std::string_view value);

@@ -205,6 +205,8 @@ std::string commandHelp(const Command &command)
     if (*command.synopsis)
         text += std::string(" ") + command.synopsis;
     text += std::string("\n\n") + command.details + '\n';
+    if (command.moreDetails)
+        text += command.moreDetails();
     const std::string own = optionLines(command.name);
     if (!own.empty())
         text += std::string("\nOptions of ") + command.name + ":\n" + own;

@@ -25,6 +25,7 @@ struct Command {
     const char *summary;
     const char *details;
     int (*run)(Call &call); // null for help, which the parser turns into the help option
+    std::string (*moreDetails)() = nullptr; // what follows details, made from another table
 };
 
 std::span<const Command> commands();

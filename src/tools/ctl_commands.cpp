@@ -1,11 +1,11 @@
 #include "ctl_commands.h"
 
-#include "board.h"
+#include "boardaccess.h"
+#include "boardsession.h"
 #include "fielddiff.h"
-#include "fieldmath.h"
-#include "fieldset.h"
 #include "inttext.h"
 #include "registers.h"
+#include "scpi/commands.h"
 #include "scpi_server.h"
 #include "script.h"
 #include "settingsfile.h"
@@ -164,36 +164,61 @@ public:
     uint8_t read(int reg)
     {
         const BoardSession::Access a = session().read(reg);
-        if (a.code == OSTREL_TIMED_OUT)
-            fail(evm::communicationErrorText("RDERR", a.code) + " reading register " + hex2(reg) + ": no answer in time"
-                 + libraryReason());
         if (a.code != 0)
-            fail(evm::communicationErrorText("RDERR", a.code) + " reading register " + hex2(reg)
-                 + "; please check the interface setting (" + evm::interfaceText(m_session.settings()) + ")"
-                 + libraryReason());
+            failedRead(reg, a.code);
         return a.value;
     }
 
     void write(int32_t reg, uint8_t value, const std::string &after = std::string())
     {
-        const int32_t code = session().write(reg, value);
-        if (code == OSTREL_TIMED_OUT) // a write that got no answer may have reached the chip all the same
-            fail(evm::communicationErrorText("WRERR", code) + " writing " + hex2(value) + " to register " + hex2(reg)
-                 + after + ": no answer in time, so the write may still have taken effect" + libraryReason());
-        if (code != 0)
-            fail(evm::communicationErrorText("WRERR", code) + " writing " + hex2(value) + " to register " + hex2(reg)
-                 + after + libraryReason());
+        if (const int32_t code = session().write(reg, value); code != 0)
+            failedWrite(reg, value, code, after);
     }
 
     evm::RegisterValues readAll()
     {
-        evm::RegisterValues values{};
-        for (int i = 0; i < evm::RegisterCount; ++i)
-            values[i] = read(evm::FirstRegister + i);
-        return values;
+        const evm::RegistersRead r = evm::readAllRegisters(session());
+        if (r.code != 0)
+            failedRead(r.failedRegister, r.code);
+        return r.values;
+    }
+
+    int fieldValue(const evm::RegisterField &field)
+    {
+        const evm::FieldRead r = evm::readField(session(), field);
+        if (r.code != 0)
+            failedRead(field.reg, r.code);
+        return r.value;
+    }
+
+    void setField(const evm::RegisterField &field, int value)
+    {
+        const evm::FieldWrite w = evm::writeField(session(), field, value);
+        if (w.kind == evm::FieldWrite::Kind::ReadFailed)
+            failedRead(field.reg, w.code);
+        if (w.kind == evm::FieldWrite::Kind::WriteFailed)
+            failedWrite(field.reg, w.byte, w.code, std::string());
     }
 
 private:
+    [[noreturn]] void failedRead(int reg, int32_t code)
+    {
+        if (code == OSTREL_TIMED_OUT)
+            fail(evm::communicationErrorText("RDERR", code) + " reading register " + hex2(reg) + ": no answer in time"
+                 + libraryReason());
+        fail(evm::communicationErrorText("RDERR", code) + " reading register " + hex2(reg)
+             + "; please check the interface setting (" + evm::interfaceText(m_session.settings()) + ")" + libraryReason());
+    }
+
+    [[noreturn]] void failedWrite(int reg, uint8_t value, int32_t code, const std::string &after)
+    {
+        if (code == OSTREL_TIMED_OUT) // a write that got no answer may have reached the chip all the same
+            fail(evm::communicationErrorText("WRERR", code) + " writing " + hex2(value) + " to register " + hex2(reg)
+                 + after + ": no answer in time, so the write may still have taken effect" + libraryReason());
+        fail(evm::communicationErrorText("WRERR", code) + " writing " + hex2(value) + " to register " + hex2(reg) + after
+             + libraryReason());
+    }
+
     // The library's own words on its last failure (the server it could not reach), as " (...)".
     std::string libraryReason()
     {
@@ -207,42 +232,31 @@ private:
             const std::string name = asciiLower(*m_inv.interface);
             if (name != "iic" && name != "spi")
                 fail("--interface takes iic or spi, not '" + *m_inv.interface + "'");
-            m_item = name == "iic" ? evm::IicItem : evm::SpiItem;
+            m_options.item = name == "iic" ? evm::IicItem : evm::SpiItem;
         }
         if (m_inv.address) {
             const int32_t a = number(*m_inv.address);
             if (!evm::isIicAddress(a))
                 fail("--address " + *m_inv.address + " is outside 0x44..0x47");
-            if (m_item == evm::SpiItem)
+            if (m_options.item == evm::SpiItem)
                 fail("--address is an IIC device address; SPI has none");
-            m_item = evm::IicItem;
-            m_address = a;
+            m_options.item = evm::IicItem;
+            m_options.address = a;
         }
     }
 
-    // The settings file is read only when the options leave something open.
     evm::ConnectionSettings connection()
     {
-        if (m_address)
-            return evm::connectionSettingsFor(evm::IicItem, *m_address);
-        if (m_item == evm::SpiItem)
-            return evm::connectionSettingsFor(evm::SpiItem, 0);
-        const auto file = evm::openSettingsFile();
-        const evm::InterfaceChoice choice = evm::readInterfaceChoice(file.get());
-        if (!choice.ok)
+        const evm::InterfaceOutcome o = evm::interfaceFromOptions(m_options);
+        if (o.fileFailed)
             printError(m_context.err, "warning: cannot read the interface settings in " + evm::settingsFilePath()
-                                          + "; going on with "
-                                          + evm::interfaceText(evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress)));
-        if (m_item == evm::IicItem) // IIC asked for, the file on SPI: the first IIC address, as a switch to IIC chooses
-            return evm::connectionSettingsFor(evm::IicItem, choice.itemIndex == evm::IicItem ? choice.chosenAddress
-                                                                                          : evm::FirstIicAddress);
-        return evm::connectionSettingsFor(choice.itemIndex, choice.chosenAddress);
+                                          + "; going on with " + evm::interfaceText(o.settings));
+        return o.settings;
     }
 
     Context &m_context;
     const Invocation &m_inv;
-    std::optional<int> m_item;
-    std::optional<int32_t> m_address;
+    evm::InterfaceOptions m_options;
     std::optional<BoardSession::Status> m_status;
     BoardSession &m_session;
 };
@@ -294,7 +308,7 @@ int getField(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
-    printLine(call, std::to_string(evm::fieldValue(board.read(f.reg), f.shift, f.width)));
+    printLine(call, std::to_string(board.fieldValue(f)));
     return Success;
 }
 
@@ -303,13 +317,20 @@ int setField(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
-    if (const std::string refusal = evm::fieldSetRefusal(f); !refusal.empty())
-        fail(refusal);
-    const int32_t value = number(inv.arguments[1]);
-    const int top = evm::fieldMask(f.width);
-    if (value < 0 || value > top)
-        fail("value " + inv.arguments[1] + " is outside 0.." + std::to_string(top) + " for " + f.name);
-    board.write(f.reg, evm::fieldSetByte(f, board.read(f.reg), value));
+    const std::string &text = inv.arguments[1];
+    const std::optional<int32_t> value = evm::parseInteger(text);
+    const evm::FieldValueCheck check = evm::checkFieldValue(f, value);
+    switch (check.kind) {
+    case evm::FieldValueCheck::Kind::Refused:
+        fail(check.refusal);
+    case evm::FieldValueCheck::Kind::NotANumber:
+        fail(evm::ConversionError(text).message());
+    case evm::FieldValueCheck::Kind::OutOfRange:
+        fail("value " + text + " is outside 0.." + std::to_string(check.top) + " for " + f.name);
+    case evm::FieldValueCheck::Kind::Settable:
+        break;
+    }
+    board.setField(f, *value);
     return Success;
 }
 
@@ -501,14 +522,13 @@ constexpr Command kCommands[] = {
      "Opens the board and serves it as a SCPI instrument over a raw TCP socket (port\n"
      "5025, as VISA's TCPIP0::host::5025::SOCKET) until SIGINT or SIGTERM, then closes\n"
      "it and exits 0. Prints \"listening on HOST:PORT\" first (with --listen HOST:0\n"
-     "the port the system chose). Commands, one line each, ';' between several:\n"
-     "  *IDN? *RST *CLS *OPC? *ESR? *STB?   REGister[:VALue][?] REG,VALUE\n"
-     "  REGister:ALL?   FIELD[?] NAME,VALUE   LINE LINE,LEVEL   SYSTem:ERRor?\n"
+     "the port the system chose).\n"
      "The board stays open for the whole run, shared by every client; a remote board\n"
      "library joins it, and may reopen it under another interface only while no other\n"
      "one holds it. Clients take turns a command at a time.\n"
      "There is no authentication: anyone who reaches the port drives the chip. Keep\n"
-     "the default loopback address and reach it through an SSH tunnel.", serve},
+     "the default loopback address and reach it through an SSH tunnel.\n"
+     "Commands, one line each, ';' between several:", serve, evm::scpi::commandListHelp},
     {"help", "[COMMAND]", 0, 1, "this help, or the help of one command", "Prints the help of COMMAND, or the list of commands.", nullptr},
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 #include "ctl_args.h"
 
-#include "board.h"
+#include "boardsession.h"
 
 #include <ostream>
 #include <string>

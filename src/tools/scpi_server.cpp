@@ -1,7 +1,9 @@
 #include "scpi_server.h"
 
-#include "board.h"
-#include "scpi.h"
+#include "boardsession.h"
+#include "inttext.h"
+#include "scpi/remote_protocol.h"
+#include "scpi/session.h"
 #include "sharedboard.h"
 
 #include <asio.hpp>
@@ -9,7 +11,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <charconv>
 #include <csignal>
 #include <deque>
 #include <list>
@@ -112,20 +113,6 @@ bool looksLikeHttp(std::string_view line)
     return false;
 }
 
-std::optional<long> wholeNumber(std::string_view text)
-{
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 class Server;
 
 // One connected client: its lines waiting for their turn, its answers waiting to be sent, and
@@ -164,7 +151,7 @@ private:
 
     Server &m_server;
     tcp::socket m_socket;
-    evm::scpi::SharedBoard::Client m_board;
+    evm::SharedBoard::Client m_board;
     evm::scpi::Session m_session;
     std::unique_ptr<char[]> m_chunk;
     std::string m_tail; // the line being received
@@ -235,7 +222,7 @@ class Server
 {
 public:
     Server(evm::BoardSession &session, const ServeOptions &options)
-        : m_board(session.library(), session.settings(), session.port()), m_options(options)
+        : m_board(session), m_options(options)
     {
         m_sessionOptions.readOnly = options.readOnly;
         m_sessionOptions.programVersion = EVM_PROGRAM_VERSION;
@@ -250,7 +237,7 @@ public:
     }
     void run();
 
-    evm::scpi::SharedBoard &board() { return m_board; }
+    evm::SharedBoard &board() { return m_board; }
     const evm::scpi::Options &sessionOptions() const { return m_sessionOptions; }
     asio::io_context &io() { return m_io; }
     bool stopping() const { return m_stopping; }
@@ -271,7 +258,7 @@ private:
     void stop();
 
     // The board outlives every client, which holds on to it.
-    evm::scpi::SharedBoard m_board;
+    evm::SharedBoard m_board;
     ServeOptions m_options;
     evm::scpi::Options m_sessionOptions;
     asio::io_context m_io{1};
@@ -406,16 +393,16 @@ void Client::runOne()
         m_lines.pop_front();
         m_queuedBytes -= line.text.size() + 1;
         if (line.tooLong) {
-            m_session.refuseLine(QStringLiteral("line longer than %1 bytes").arg(kMaxLine));
+            m_session.refuseLine("line longer than " + std::to_string(kMaxLine) + " bytes");
             afterProgress();
             return;
         }
-        m_session.startLine(QByteArrayView(line.text.data(), qsizetype(line.text.size())));
+        m_session.startLine(line.text);
     }
     m_session.runNext();
     if (m_session.lineDone()) {
-        if (const std::optional<QByteArray> answer = m_session.takeAnswer(); answer && !m_cannotSend) {
-            m_out.append(answer->constData(), size_t(answer->size()));
+        if (const std::optional<std::string> answer = m_session.takeAnswer(); answer && !m_cannotSend) {
+            m_out += *answer;
             m_out += '\n';
             send(); // now, not one turn later
         }
@@ -601,7 +588,7 @@ void Server::admit(tcp::socket socket)
 
 void Server::refuse(tcp::socket socket, const std::string &reason)
 {
-    const std::string line = "refused: " + reason + "\n";
+    const std::string line = std::string(evm::remote::RefusedPrefix) + reason + "\n";
     asio::error_code ec;
     socket.write_some(asio::buffer(line), ec);
     socket.shutdown(tcp::socket::shutdown_send, ec);
@@ -708,7 +695,8 @@ std::variant<ServeOptions, std::string> serveOptions(const ServeArguments &argum
     o.readOnly = arguments.readOnly;
     if (const std::optional<std::string> &listen = arguments.listen) {
         const size_t colon = listen->rfind(':');
-        const std::optional<long> port = colon == std::string::npos ? std::nullopt : wholeNumber(std::string_view(*listen).substr(colon + 1));
+        const std::optional<int32_t> port = colon == std::string::npos ? std::nullopt
+                                                                       : evm::parseInteger(std::string_view(*listen).substr(colon + 1));
         if (!port || *port < 0 || *port > 65535)
             return "--listen takes HOST:PORT, e.g. 127.0.0.1:5025, not '" + *listen + "'";
         std::string host = listen->substr(0, colon);
@@ -723,7 +711,7 @@ std::variant<ServeOptions, std::string> serveOptions(const ServeArguments &argum
         o.port = uint16_t(*port);
     }
     if (arguments.maxClients) {
-        const std::optional<long> n = wholeNumber(*arguments.maxClients);
+        const std::optional<int32_t> n = evm::parseInteger(*arguments.maxClients);
         if (!n || *n < 1 || *n > 1000)
             return "--max-clients takes a number 1..1000, not '" + *arguments.maxClients + "'";
         o.maxClients = int(*n);
@@ -734,15 +722,15 @@ std::variant<ServeOptions, std::string> serveOptions(const ServeArguments &argum
         AllowedNetwork n;
         n.address = plain(asio::ip::make_address(text.substr(0, slash), ec));
         const unsigned bits = n.address.is_v4() ? 32 : 128;
-        const std::optional<long> prefix = slash == std::string::npos ? std::optional<long>(bits)
-                                                                      : wholeNumber(std::string_view(text).substr(slash + 1));
-        if (ec || !prefix || *prefix < 0 || *prefix > long(bits))
+        const std::optional<int32_t> prefix = slash == std::string::npos ? std::optional<int32_t>(bits)
+                                                                         : evm::parseInteger(std::string_view(text).substr(slash + 1));
+        if (ec || !prefix || *prefix < 0 || *prefix > int32_t(bits))
             return "--allow takes ADDRESS or ADDRESS/PREFIX, e.g. 192.168.1.0/24, not '" + text + "'";
         n.prefix = unsigned(*prefix);
         o.allowed.push_back(n);
     }
     if (arguments.idleTimeout) {
-        const std::optional<long> n = wholeNumber(*arguments.idleTimeout);
+        const std::optional<int32_t> n = evm::parseInteger(*arguments.idleTimeout);
         if (!n || *n < 0 || *n > 7 * 24 * 3600)
             return "--idle-timeout takes seconds 0..604800 (0: never), not '" + *arguments.idleTimeout + "'";
         o.idleTimeoutSeconds = int(*n);

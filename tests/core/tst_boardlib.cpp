@@ -1,6 +1,7 @@
 // Loading the board library: where it is looked for, what is refused, and the
 // entries called with the record laid out as the library expects it.
 #include "boardlib.h"
+#include "boardsession.h"
 
 #include <QDir>
 #include <QLibrary>
@@ -201,6 +202,21 @@ void TestBoardLib::callsWithoutLibraryNeverJump()
         QCOMPARE(lib->close(), evm::NotOpen);
         QCOMPARE(lib->getVer(), 0);
         QCOMPARE(traced.size(), 6);
+    }
+    // A session answers as a library does, with the library's one "not open" code, before a
+    // library is loaded and while the board is not open; nothing reaches the library then.
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH);
+    evm::BoardSession session;
+    for (bool loaded : {false, true}) {
+        if (loaded)
+            QCOMPARE(session.load(), BoardLibrary::LoadStatus::Loaded);
+        QStringList traced;
+        session.library().trace = [&](const std::string &line) { traced << QString::fromStdString(line); };
+        QCOMPARE(session.read(0x46).code, evm::NotOpen);
+        QCOMPARE(session.readData(3, 0x46).code, evm::NotOpen);
+        QCOMPARE(session.write(0x46, 1), evm::NotOpen);
+        QCOMPARE(session.writeLine(53, 1), evm::NotOpen);
+        QCOMPARE(traced, QStringList());
     }
 }
 

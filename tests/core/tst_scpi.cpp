@@ -1,8 +1,10 @@
 // The instrument's command table against a read-only session, a line run a command at a time
-// as the server runs it, and the server's shared board over the simulated board (loaded by the
-// program's loader, its call log checked in order).
-#include "boardlib.h"
-#include "scpi.h"
+// as the server runs it, and the server's shared board: all on a board session over the
+// simulated board (loaded by the program's loader, its call log checked in order).
+#include "boardsession.h"
+#include "registers.h"
+#include "scpi/commands.h"
+#include "scpi/session.h"
 #include "sharedboard.h"
 
 #include <QLibrary>
@@ -11,31 +13,6 @@
 using namespace evm::scpi;
 
 namespace {
-
-// A board that notes every call, and whether any could change something for others.
-class RecordingBoard : public Board
-{
-public:
-    int32_t port() const override { return 1; }
-    int32_t open(int32_t, int32_t, int32_t, std::string &) override { return note("open", 1); }
-    void close() override { note("close", 0); }
-    int32_t read(int32_t, int32_t, uint8_t &value) override
-    {
-        value = 0x40;
-        return 0;
-    }
-    int32_t write(int32_t, int32_t, uint8_t) override { return note("write", 0); }
-    int32_t version() override { return 0x1000; }
-
-    QStringList changes;
-
-private:
-    int32_t note(const char *what, int32_t result)
-    {
-        changes << QLatin1String(what);
-        return result;
-    }
-};
 
 // "REGister[:VALue]?" as a client may send it: "REGister:VALue?".
 QByteArray sendable(const char *header)
@@ -49,8 +26,18 @@ QList<QByteArray> drain(Session &s)
 {
     QList<QByteArray> out;
     while (s.queuedErrors() > 0)
-        out << s.nextError();
+        out << QByteArray::fromStdString(s.nextError());
     return out;
+}
+
+std::optional<QByteArray> bytes(const std::optional<std::string> &answer)
+{
+    return answer ? std::optional(QByteArray::fromStdString(*answer)) : std::nullopt;
+}
+
+std::optional<QByteArray> run(Session &s, const QByteArray &line)
+{
+    return bytes(s.execute(line.toStdString()));
 }
 
 } // namespace
@@ -60,11 +47,70 @@ class TestScpi : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void readOnlyRefusesWhatChangesTheBoard();
     void aCommandAtATime_data();
     void aCommandAtATime();
     void sharedBoardHolds();
+
+private:
+    // The simulator at its power-on state and open on IIC at 0x44, as a server finds it.
+    void freshBoard();
+    // The simulator's calls since the last look.
+    QStringList calls();
+    // Of those, the ones that change something for others: writes, opens and closes.
+    QStringList changes();
+
+    evm::BoardSession m_session;
+    QLibrary m_api{QStringLiteral(OSTREL_SIM_PATH)}; // the same loaded library, for its test calls
+    void (*m_reset)() = nullptr;
+    void (*m_clearLog)() = nullptr;
+    const char *(*m_log)() = nullptr;
 };
+
+void TestScpi::initTestCase()
+{
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH);
+    QCOMPARE(m_session.load(), evm::BoardLibrary::LoadStatus::Loaded);
+    QVERIFY(m_api.load());
+    m_reset = reinterpret_cast<void (*)()>(m_api.resolve("ostrel_sim_reset"));
+    m_clearLog = reinterpret_cast<void (*)()>(m_api.resolve("ostrel_sim_clear_log"));
+    m_log = reinterpret_cast<const char *(*)()>(m_api.resolve("ostrel_sim_log"));
+    QVERIFY(m_reset && m_clearLog && m_log);
+}
+
+void TestScpi::cleanupTestCase()
+{
+    m_session.end();
+    qunsetenv("EVM_BOARD_LIBRARY");
+}
+
+void TestScpi::freshBoard()
+{
+    m_session.disconnect();
+    m_reset();
+    m_session.settings() = evm::connectionSettingsFor(evm::IicItem, 0x44);
+    QCOMPARE(m_session.connect(), 1);
+    m_clearLog();
+}
+
+QStringList TestScpi::calls()
+{
+    const QStringList lines = QString::fromLatin1(m_log()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    m_clearLog();
+    return lines;
+}
+
+QStringList TestScpi::changes()
+{
+    QStringList out;
+    for (const QString &call : calls())
+        if (call.startsWith(QLatin1String("_writeData")) || call.startsWith(QLatin1String("_init"))
+            || call.startsWith(QLatin1String("_close")))
+            out << call;
+    return out;
+}
 
 void TestScpi::readOnlyRefusesWhatChangesTheBoard()
 {
@@ -76,28 +122,37 @@ void TestScpi::readOnlyRefusesWhatChangesTheBoard()
     QVERIFY(table.size() > 20);
     for (const CommandInfo &row : table) {
         const QByteArray header = sendable(row.header);
-        // The first parameters it takes without an error.
+        // The first parameters it takes without an error, run by a client that holds the board
+        // (so that giving up a hold shows too).
         QByteArray command;
-        QStringList changes;
+        QStringList changed;
         for (const QByteArray &params : pool) {
-            RecordingBoard board;
-            Session s(board, Options{false, "1.0"});
+            freshBoard();
+            evm::SharedBoard shared(m_session);
+            evm::SharedBoard::Client client(shared);
+            Session s(client, Options{false, "1.0"});
+            QCOMPARE(run(s, "BOARD:OPEN? 1,0x44"), std::optional<QByteArray>("1"));
+            QCOMPARE(calls(), QStringList{}); // joined
             const QByteArray candidate = params.isEmpty() ? header : header + ' ' + params;
-            s.execute(candidate);
+            run(s, candidate);
             if (s.queuedErrors() == 0) {
                 command = candidate;
-                changes = board.changes;
+                changed = changes();
+                if (shared.holders() != 1)
+                    changed << QStringLiteral("hold");
                 break;
             }
         }
         QVERIFY2(!command.isEmpty(), row.header);
         // The table's mark says what the command does.
-        QVERIFY2(row.changes == !changes.isEmpty(), qPrintable(command + ": " + changes.join(',')));
+        QVERIFY2(row.changes == !changed.isEmpty(), qPrintable(command + ": " + changed.join(',')));
 
-        RecordingBoard board;
-        Session readOnly(board, Options{true, "1.0"});
-        const std::optional<QByteArray> answer = readOnly.execute(command);
-        QVERIFY2(board.changes.isEmpty(), command.constData());
+        freshBoard();
+        evm::SharedBoard shared(m_session);
+        evm::SharedBoard::Client client(shared);
+        Session readOnly(client, Options{true, "1.0"});
+        const std::optional<QByteArray> answer = run(readOnly, command);
+        QVERIFY2(changes().isEmpty() && shared.holders() == 0, command.constData());
         const QList<QByteArray> errors = drain(readOnly);
         if (row.changes) {
             QCOMPARE(errors, (QList<QByteArray>{"-203,\"Command protected;the server is read-only\""}));
@@ -110,15 +165,17 @@ void TestScpi::readOnlyRefusesWhatChangesTheBoard()
 
 void TestScpi::aCommandAtATime_data()
 {
+    const auto powerOn = [](int reg) { return QByteArray::number(evm::powerOnValue(reg)); };
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<int>("commands");
     QTest::addColumn<QByteArray>("answer");
-    QTest::newRow("joined") << QByteArray("REG 0x46,10;REG? 0x46;:FIELD? DEMP;*OPC?") << 4 << QByteArray("64;0;1");
+    QTest::newRow("joined") << QByteArray("REG 0x46,10;REG? 0x46;:FIELD? DEMP;*OPC?") << 4 << QByteArray("10;0;1");
+    // ALL is what REGister:ALL? answers after the same write.
     QTest::newRow("compound path") << QByteArray("REG:VAL 0x47,5;VAL? 0x47;ALL?;*IDN?") << 4
-                                   << "64;" + QByteArray("64,").repeated(30) + "64;EVM Controller,CDX5170 EVM,1,1.0";
+                                   << QByteArray("5;ALL;EVM Controller,CDX5170 EVM,1,1.0");
     QTest::newRow("a command error ends it") << QByteArray("REG 0x48,1;BOGUS;REG? 0x49") << 2 << QByteArray();
-    QTest::newRow("an execution error does not") << QByteArray("REG 0x4B,999;REG? 0x4C") << 2 << QByteArray("64");
-    QTest::newRow("empty commands") << QByteArray(" ;;REG? 0x48; ;\r") << 1 << QByteArray("64");
+    QTest::newRow("an execution error does not") << QByteArray("REG 0x4B,999;REG? 0x4C") << 2 << powerOn(0x4C);
+    QTest::newRow("empty commands") << QByteArray(" ;;REG? 0x48; ;\r") << 1 << powerOn(0x48);
     QTest::newRow("nothing") << QByteArray("") << 0 << QByteArray();
 }
 
@@ -127,14 +184,23 @@ void TestScpi::aCommandAtATime()
     QFETCH(QByteArray, line);
     QFETCH(int, commands);
     QFETCH(QByteArray, answer);
-    RecordingBoard wholeBoard, stepBoard;
-    Session whole(wholeBoard, Options{false, "1.0"});
-    Session step(stepBoard, Options{false, "1.0"});
+    evm::SharedBoard shared(m_session);
+    evm::SharedBoard::Client wholeClient(shared), stepClient(shared);
+    Session whole(wholeClient, Options{false, "1.0"});
+    Session step(stepClient, Options{false, "1.0"});
+    if (answer.contains("ALL")) {
+        freshBoard();
+        Session probe(wholeClient, Options{false, "1.0"});
+        answer.replace("ALL", run(probe, "REG 0x47,5;:REGister:ALL?").value_or("none"));
+    }
     const std::optional<QByteArray> expected = answer.isEmpty() ? std::nullopt : std::optional(answer);
-    QCOMPARE(whole.execute(line), expected);
+    freshBoard();
+    QCOMPARE(run(whole, line), expected);
+    const QStringList wholeCalls = calls();
 
-    // Another line of another client between two commands changes nothing of this one.
-    step.startLine(line);
+    // The same line a command at a time, from the same board, reaches it the same way.
+    freshBoard();
+    step.startLine(line.toStdString());
     int ran = 0;
     while (!step.lineDone()) {
         QVERIFY(step.runNext());
@@ -142,45 +208,28 @@ void TestScpi::aCommandAtATime()
     }
     QVERIFY(!step.runNext());
     QCOMPARE(ran, commands);
-    QCOMPARE(step.takeAnswer(), expected);
+    QCOMPARE(bytes(step.takeAnswer()), expected);
     QCOMPARE(drain(step), drain(whole));
-    QCOMPARE(stepBoard.changes, wholeBoard.changes);
+    QCOMPARE(calls(), wholeCalls);
 }
 
 void TestScpi::sharedBoardHolds()
 {
-    evm::BoardLibrary library;
-    QCOMPARE(library.loadFile(OSTREL_SIM_PATH), evm::BoardLibrary::LoadStatus::Loaded);
-    QLibrary api(QStringLiteral(OSTREL_SIM_PATH)); // the same loaded library, for its test calls
-    QVERIFY(api.load());
-    const auto reset = reinterpret_cast<void (*)()>(api.resolve("ostrel_sim_reset"));
-    const auto clearLog = reinterpret_cast<void (*)()>(api.resolve("ostrel_sim_clear_log"));
-    const auto log = reinterpret_cast<const char *(*)()>(api.resolve("ostrel_sim_log"));
-    QVERIFY(reset && clearLog && log);
-    reset();
-    auto calls = [&] {
-        const QStringList lines = QString::fromLatin1(log()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        clearLog();
-        return lines;
-    };
-
     // As the server starts: the board opened on SPI.
-    evm::ConnectionSettings spi;
-    spi.interfaceCode = OSTREL_INTERFACE_SPI;
-    spi.word56 = 3;
-    QCOMPARE(library.init(0, &spi), 1);
+    m_session.end();
+    m_reset();
+    QCOMPARE(m_session.open(evm::connectionSettingsFor(evm::SpiItem, 0)), evm::BoardSession::Status::Open);
     calls();
-    SharedBoard board(library, spi, 1);
+    evm::SharedBoard board(m_session);
     std::string refusal;
     {
-        SharedBoard::Client a(board), b(board);
+        evm::SharedBoard::Client a(board), b(board);
         QCOMPARE(a.open(0, OSTREL_INTERFACE_SPI, 0, refusal), 1); // joined: no library call
         QVERIFY(a.holds() && refusal.empty());
         QCOMPARE(b.open(0, OSTREL_INTERFACE_IIC, 0x44, refusal), 0);
         QCOMPARE(refusal, std::string("the board is held under SPI by 1 client"));
         QVERIFY(!b.holds());
-        uint8_t value = 0xFF;
-        QCOMPARE(b.read(OSTREL_CHANNEL_CHIP, 0x46, value), 0); // the board stays open for everyone
+        QCOMPARE(b.session().read(0x46).code, 0); // the board stays open for everyone
         QCOMPARE(calls(), QStringList{"_readData(channel=0, reg=0x46) = 0 value=0x00"});
 
         a.close();
@@ -188,7 +237,7 @@ void TestScpi::sharedBoardHolds()
         QCOMPARE(b.open(1, OSTREL_INTERFACE_IIC, 0x44, refusal), 1); // nobody else holds it: reopened
         QCOMPARE(calls(), (QStringList{"_close() = 0", "_init(port=1, interface=1, address=0x44, word56=3) = 1"}));
         {
-            SharedBoard::Client c(board);
+            evm::SharedBoard::Client c(board);
             QCOMPARE(c.open(0, OSTREL_INTERFACE_IIC, 0x44, refusal), 1);
             QCOMPARE(board.holders(), 2);
             QCOMPARE(a.open(0, OSTREL_INTERFACE_SPI, 0, refusal), 0);
@@ -198,12 +247,11 @@ void TestScpi::sharedBoardHolds()
         QCOMPARE(calls(), QStringList{});
     }
     QCOMPARE(board.holders(), 0);
-    SharedBoard::Client d(board);
+    evm::SharedBoard::Client d(board);
     refusal.clear();
     QCOMPARE(d.open(0, OSTREL_INTERFACE_SPI, 0, refusal), 1);
     QVERIFY(refusal.empty());
     QCOMPARE(calls(), (QStringList{"_close() = 0", "_init(port=0, interface=3, address=0x00, word56=3) = 1"}));
-    library.close();
 }
 
 QTEST_GUILESS_MAIN(TestScpi)

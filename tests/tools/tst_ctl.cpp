@@ -6,6 +6,7 @@
 #include "fielddiff.h"
 #include "inttext.h"
 #include "registers.h"
+#include "scpi/commands.h"
 #include "script.h"
 #include "textfiles.h"
 #include "filekinds.h"
@@ -404,6 +405,10 @@ void TestCtl::interfaceChoice_data()
                                          << QStringList{"--address=$47"} << iic.arg("47") << "IIC at 0x47" << false;
     QTest::newRow("corrupted Type: SPI") << QByteArray("[SerialInterface]\nType=zz\nAddr=0x46\n") << QStringList{} << kInitSpi
                                          << "SPI" << true;
+    // The warning names what the run goes on with, not what the file gave.
+    QTest::newRow("--interface iic over a corrupted file") << QByteArray("[SerialInterface]\nType=zz\n")
+                                                           << QStringList{"--interface", "iic"} << iic.arg("44")
+                                                           << "IIC at 0x44" << true;
     QTest::newRow("corrupted Addr: IIC at 69") << QByteArray("[SerialInterface]\nType=0\nAddr=x\n") << QStringList{}
                                                << iic.arg("45") << "IIC at 0x45" << true;
 }
@@ -693,7 +698,7 @@ void TestCtl::diff()
 void TestCtl::help_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char *c : {"info", "read", "write", "get", "set", "dump", "run", "diff", "help"})
+    for (const char *c : {"info", "read", "write", "get", "set", "dump", "run", "diff", "serve", "help"})
         QTest::newRow(c) << QString::fromLatin1(c);
 }
 
@@ -709,6 +714,10 @@ void TestCtl::help()
     QCOMPARE(asOption.trace, QStringList());
     QCOMPARE(ctl({"help", command}).out, asOption.out);
     QCOMPARE(ctl({"-h", command}).out, asOption.out);
+    // The server's command list is its command table.
+    if (command == QLatin1String("serve"))
+        for (const evm::scpi::CommandInfo &row : evm::scpi::commandTable())
+            QVERIFY2(asOption.out.contains(QByteArray("  ") + row.header), row.header);
 
     const Run general = ctl({"--help"});
     QCOMPARE(general.exitCode, 0);

@@ -3,7 +3,7 @@
 // and every reason _init gives for finding no board.
 #include "emulation.h"
 
-#include "board.h"
+#include "boardsession.h"
 #include "boardlib.h"
 #include "settingsfile.h"
 

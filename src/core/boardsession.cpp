@@ -1,4 +1,5 @@
-#include "board.h"
+#include "boardsession.h"
+
 #include "inttext.h"
 
 namespace evm {
@@ -89,10 +90,10 @@ BoardLibrary::LoadStatus BoardSession::load()
     return status;
 }
 
-int32_t BoardSession::connect()
+int32_t BoardSession::connect(int32_t port)
 {
     m_accessFailed = false;
-    m_port = m_library.init(0, &m_settings);
+    m_port = m_library.init(port, &m_settings);
     if (m_port == 0) {
         m_failure = std::string(NoBoardText) + " (" + interfaceText(m_settings) + ")";
         if (const std::string why = m_library.lastError(); !why.empty()) // e.g. the server it could not reach
@@ -123,36 +124,26 @@ void BoardSession::end()
     m_port = 0;
 }
 
-BoardSession::Access BoardSession::read(int32_t reg)
+BoardSession::Access BoardSession::readData(int32_t channel, int32_t reg)
 {
     uint8_t buffer[TransferBufferSize] = {};
     Access a;
     if (m_port == 0) { // never reach into a library that is not open
-        a.code = -1;
+        a.code = NotOpen;
         return a;
     }
-    a.code = m_library.readData(ChipChannel, reg, buffer, 1);
+    a.code = m_library.readData(channel, reg, buffer, 1);
     a.value = buffer[0];
     m_accessFailed |= a.code != 0;
     return a;
 }
 
-int32_t BoardSession::write(int32_t reg, uint8_t value)
-{
-    return writeOn(ChipChannel, reg, value);
-}
-
-int32_t BoardSession::writeLine(int32_t line, uint8_t value)
-{
-    return writeOn(PinChannel, line, value);
-}
-
-int32_t BoardSession::writeOn(int32_t channel, int32_t target, uint8_t value)
+int32_t BoardSession::writeData(int32_t channel, int32_t target, uint8_t value)
 {
     uint8_t buffer[TransferBufferSize] = {};
     buffer[0] = value;
     if (m_port == 0)
-        return -1;
+        return NotOpen;
     const int32_t code = m_library.writeData(channel, target, buffer, 1);
     m_accessFailed |= code != 0;
     return code;

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <string>
 
-// A board session without widgets: the library loaded, the board opened with one
-// interface choice, single register and line accesses that report their result code, and
-// _close whenever the library was loaded. The tool opens it for a task; the window loads the
-// library once and keeps it, with or without a board, until it closes.
+// The one way to a board: the library loaded, the board opened with one interface choice,
+// single register and line accesses that report their result code, and _close whenever the
+// library was loaded. The window, every command of the tool and the instrument server reach
+// the board through a session and nothing else. The tool opens it for a task; the window loads
+// the library once and keeps it, with or without a board, until it closes; the server keeps it
+// for its whole run and shares it among its clients (sharedboard.h).
 namespace evm {
 
 // "a.b.c.d" of the version word from _getVer: a := v / 4096, b, c, d the next
@@ -54,8 +56,9 @@ public:
     // The library alone, without a board yet (after end() when one was loaded).
     BoardLibrary::LoadStatus load();
     bool isLoaded() const { return m_library.isLoaded(); }
-    // _init with port 0 and settings(); its result is port(), 0 for no board. Library loaded.
-    int32_t connect();
+    // _init with settings() on port (0: the library chooses, as the window and the tool open
+    // it); its result is port(), 0 for no board. Library loaded.
+    int32_t connect(int32_t port = 0);
     // _close; the library stays loaded and port() is 0 until the next connect(). Library loaded.
     void disconnect();
     // _close, then _init on port() with settings(), as a change of interface does; the library
@@ -72,19 +75,25 @@ public:
     // Why the last open() did not give Status::Open, in one line.
     const std::string &failureText() const { return m_failure; }
 
+    // _getVer; 0 without a library.
+    int32_t version() { return m_library.getVer(); }
+
     struct Access {
         int32_t code = 0; // 0 success, else the library's error code
         uint8_t value = 0;
     };
-    // Only while port() is not 0; each call uses a fresh zeroed 10-byte buffer.
-    Access read(int32_t reg);
-    int32_t write(int32_t reg, uint8_t value);
+    // A chip register (channel 0). The library is reached only while port() is not 0; before
+    // that every access answers NotOpen, as a library does. Each call uses a fresh
+    // zeroed 10-byte buffer.
+    Access read(int32_t reg) { return readData(ChipChannel, reg); }
+    int32_t write(int32_t reg, uint8_t value) { return writeData(ChipChannel, reg, value); }
     // A board control line (channel 7).
-    int32_t writeLine(int32_t line, uint8_t value);
+    int32_t writeLine(int32_t line, uint8_t value) { return writeData(PinChannel, line, value); }
+    // Any channel, as given: the remote board library's calls pass through as they came.
+    Access readData(int32_t channel, int32_t reg);
+    int32_t writeData(int32_t channel, int32_t target, uint8_t value);
 
 private:
-    int32_t writeOn(int32_t channel, int32_t target, uint8_t value);
-
     BoardLibrary m_library;
     ConnectionSettings m_settings;
     int32_t m_port = 0;
