@@ -9,13 +9,16 @@
 // A call that gets no answer in time answers OSTREL_TIMED_OUT and resets the connection, so
 // the server drops what it still holds of it (a write given up on never runs); it counts as
 // lost, and every call fails at once until the next _init: one user action waits one timeout.
+#include "inttext.h"
 #include "link.h"
 #include "ostrel_shim.h"
+#include "scpi/remote_protocol.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -26,26 +29,33 @@ constexpr const char *kDefaultServer = "127.0.0.1:5025";
 constexpr int kDefaultConnectMs = 3000;
 constexpr int kDefaultAnswerMs = 5000;
 
-// A whole answer of decimal integers separated by commas, into out; false when it is not one.
+// The commands as this library sends them: the server's headers in their short form.
+const std::string kOpen = evm::remote::shortForm(evm::remote::Open);
+const std::string kClose = evm::remote::shortForm(evm::remote::Close);
+const std::string kRead = evm::remote::shortForm(evm::remote::Read);
+const std::string kWrite = evm::remote::shortForm(evm::remote::Write);
+const std::string kVersion = evm::remote::shortForm(evm::remote::Version);
+const std::string kClearStatus = evm::remote::shortForm(evm::remote::ClearStatus);
+const std::string kNextError = evm::remote::shortForm(evm::remote::NextError);
+
+// A whole answer of N integers separated by commas, each by the program's integer text, into
+// out; false when it is not one.
 template <size_t N>
-bool parseAnswer(const std::string &text, long long (&out)[N])
+bool parseAnswer(std::string_view text, int32_t (&out)[N])
 {
-    const char *p = text.c_str();
     for (size_t i = 0; i < N; ++i) {
-        char *end = nullptr;
-        if (*p == '\0' || *p == ' ')
+        const bool last = i + 1 == N;
+        const size_t comma = last ? std::string_view::npos : text.find(',');
+        if (!last && comma == std::string_view::npos)
             return false;
-        out[i] = std::strtoll(p, &end, 10);
-        if (end == p)
+        const std::optional<int32_t> v = evm::parseInteger(text.substr(0, comma));
+        if (!v)
             return false;
-        p = end;
-        if (i + 1 < N) {
-            if (*p != ',')
-                return false;
-            ++p;
-        }
+        out[i] = *v;
+        if (!last)
+            text.remove_prefix(comma + 1);
     }
-    return *p == '\0';
+    return true;
 }
 
 // Milliseconds from the environment, or fallback.
@@ -54,13 +64,12 @@ int milliseconds(const char *variable, int fallback)
     const char *text = std::getenv(variable);
     if (!text || !*text)
         return fallback;
-    char *end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value < 1 || value > 600000) {
+    const std::optional<int32_t> value = evm::parseInteger(text);
+    if (!value || *value < 1 || *value > 600000) {
         ostrel::warn("%s: \"%s\" is not a number of milliseconds 1..600000, using %d", variable, text, fallback);
         return fallback;
     }
-    return int(value);
+    return *value;
 }
 
 std::string secondsText(int ms)
@@ -99,19 +108,19 @@ public:
                 return 0;
         }
         lost_ = false;
-        long long opened[1];
+        int32_t opened[1];
         // *CLS first, so that the queue holds this open's reason alone when it answers 0.
-        if (ask("*CLS;BOARD:OPEN? " + std::to_string(settings.interfaceCode) + ',' + std::to_string(settings.deviceAddress)
+        if (ask(kClearStatus + ';' + kOpen + ' ' + std::to_string(settings.interfaceCode) + ',' + std::to_string(settings.deviceAddress)
                     + ',' + std::to_string(port),
                 opened, deadline)
             != Outcome::Done)
             return 0;
         if (opened[0] == 0) {
             std::string error;
-            if (askText("SYST:ERR?", error, deadline) == Outcome::Done)
+            if (askText(kNextError, error, deadline) == Outcome::Done)
                 reason_ = server_ + ": " + (error.rfind("0,", 0) == 0 ? std::string("no board there") : errorReason(error));
         }
-        return int32_t(opened[0]);
+        return opened[0];
     }
 
     void close() override
@@ -119,19 +128,19 @@ public:
         if (!link_.isOpen() || lost_)
             return;
         // Not waited for: the next BOARD:OPEN? of this connection runs after it all the same.
-        const Outcome sent = link_.send("BOARD:CLOSE", Clock::now() + std::chrono::milliseconds(answerMs_));
+        const Outcome sent = link_.send(kClose, Clock::now() + std::chrono::milliseconds(answerMs_));
         if (sent != Outcome::Done)
             lose(sent);
     }
 
     int32_t readRegister(int32_t reg, uint8_t &value) override
     {
-        long long answer[2];
-        const Outcome outcome = ask("BOARD:READ? 0," + std::to_string(reg), answer, callDeadline());
+        int32_t answer[2];
+        const Outcome outcome = ask(kRead + " 0," + std::to_string(reg), answer, callDeadline());
         if (outcome != Outcome::Done)
             return outcome == Outcome::TimedOut ? OSTREL_TIMED_OUT : OSTREL_NOT_OPEN;
         value = uint8_t(answer[1]);
-        return int32_t(answer[0]);
+        return answer[0];
     }
 
     int32_t writeRegister(int32_t reg, uint8_t value) override { return write(OSTREL_CHANNEL_CHIP, reg, value); }
@@ -148,8 +157,8 @@ public:
             if (!connect(callDeadline()))
                 return 0;
         }
-        long long answer[1];
-        return ask("BOARD:VER?", answer, callDeadline()) == Outcome::Done ? int32_t(answer[0]) : 0;
+        int32_t answer[1];
+        return ask(kVersion, answer, callDeadline()) == Outcome::Done ? answer[0] : 0;
     }
 
     bool connected() const override { return !lost_; }
@@ -183,13 +192,13 @@ private:
 
     int32_t write(int32_t channel, int32_t target, uint8_t value)
     {
-        long long answer[1];
-        const Outcome outcome = ask("BOARD:WRITE? " + std::to_string(channel) + ',' + std::to_string(target) + ','
+        int32_t answer[1];
+        const Outcome outcome = ask(kWrite + ' ' + std::to_string(channel) + ',' + std::to_string(target) + ','
                                         + std::to_string(value),
                                     answer, callDeadline());
         if (outcome != Outcome::Done)
             return outcome == Outcome::TimedOut ? OSTREL_TIMED_OUT : OSTREL_NOT_OPEN;
-        return int32_t(answer[0]);
+        return answer[0];
     }
 
     Outcome askText(const std::string &command, std::string &text, Clock::time_point deadline)
@@ -207,7 +216,7 @@ private:
     // One command and its answer. Anything but the expected numbers loses the connection, since
     // the answers that follow could no longer be told apart.
     template <size_t N>
-    Outcome ask(const std::string &command, long long (&answer)[N], Clock::time_point deadline)
+    Outcome ask(const std::string &command, int32_t (&answer)[N], Clock::time_point deadline)
     {
         std::string text;
         if (const Outcome outcome = askText(command, text, deadline); outcome != Outcome::Done)
@@ -215,7 +224,7 @@ private:
         if (parseAnswer(text, answer))
             return Outcome::Done;
         // A server that refuses this client says why in its one line.
-        const std::string what = text.rfind("refused: ", 0) == 0 ? text.substr(0, 200)
+        const std::string what = text.rfind(evm::remote::RefusedPrefix, 0) == 0 ? text.substr(0, 200)
                                                                  : "unexpected answer \"" + text.substr(0, 80) + "\" to " + command;
         link_.close();
         lost_ = true;

@@ -364,6 +364,21 @@ class ServeTest(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(answer, "1")
 
+    def test_option_numbers_are_the_programs_integers(self):
+        # As every number the tool reads: decimal, or hexadecimal after 0x, $ or x.
+        server = self.start("--max-clients", "$1", "--idle-timeout", "x0", listen="127.0.0.1:0x0")
+        first = self.instrument(server)
+        second = raw_connection(server.port)
+        self.addCleanup(second.close)
+        self.assertEqual(read_line(second), "refused: the server is full: 1 of 1 clients are connected")
+        self.assertEqual(first.query("*OPC?"), "1")
+        for option, bad, message in (("--max-clients", "2x", "--max-clients takes a number 1..1000"),
+                                     ("--max-clients", "$", "--max-clients takes a number 1..1000"),
+                                     ("--idle-timeout", "1.5", "--idle-timeout takes seconds 0..604800 (0: never)")):
+            tool = subprocess.run([CTL, "serve", option, bad], capture_output=True, text=True, timeout=60,
+                                  env=dict(os.environ, EVM_BOARD_LIBRARY=os.environ["OSTREL_SIM_PATH"]))
+            self.assertEqual((tool.returncode, tool.stderr), (2, f"evm5170ctl: {message}, not '{bad}'\n"))
+
     def test_every_line_before_a_close_runs(self):
         server = self.start()
         start = len(server.trace())
