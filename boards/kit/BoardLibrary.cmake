@@ -1,16 +1,20 @@
-# The kit every board library is built with: the interface header (ostrel_kit), the entry
+# The kit every board library is built with: the interface header (ostrel_abi), the entry
 # shim (ostrel_shim) and evm_add_board_library(), which links a library the one way that
 # works. Included once from the top CMakeLists.txt.
 include_guard(GLOBAL)
 
 set(EVM_BOARD_KIT_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-# ostrel_abi.h and ostrel_shim.h, for the program's core as much as for the libraries.
-add_library(ostrel_kit INTERFACE)
-target_include_directories(ostrel_kit INTERFACE ${EVM_BOARD_KIT_DIR})
+# The interface, ostrel_abi.h: what the program's core needs of a board library, and what every
+# library implements.
+add_library(ostrel_abi INTERFACE)
+target_include_directories(ostrel_abi INTERFACE ${EVM_BOARD_KIT_DIR})
 
-add_library(ostrel_shim OBJECT ${EVM_BOARD_KIT_DIR}/ostrel_shim.h ${EVM_BOARD_KIT_DIR}/ostrel_shim.cpp)
-target_link_libraries(ostrel_shim PUBLIC ostrel_kit)
+# The entry shim (shim/ostrel_shim.*): what a board library is built from, in front of its
+# backend. Only board libraries (and their backends' objects) link it.
+add_library(ostrel_shim OBJECT ${EVM_BOARD_KIT_DIR}/shim/ostrel_shim.h ${EVM_BOARD_KIT_DIR}/shim/ostrel_shim.cpp)
+target_include_directories(ostrel_shim PUBLIC ${EVM_BOARD_KIT_DIR}/shim)
+target_link_libraries(ostrel_shim PUBLIC ostrel_abi)
 set_target_properties(ostrel_shim PROPERTIES
   POSITION_INDEPENDENT_CODE ON
   CXX_VISIBILITY_PRESET hidden

@@ -310,7 +310,7 @@ void TForm1::ExitClick()
 void TForm1::About2Click()
 {
     if (boardSession.isLoaded())
-        AboutDialog->lDLLver->setText(libraryVersionText(boardSession.library().getVer()));
+        AboutDialog->lDLLver->setText(libraryVersionText(boardSession.version()));
     AboutDialog->lPort->setText(QString::number(boardPort()));
     UiSeam::current().execDialog(AboutDialog);
 }

@@ -272,7 +272,7 @@ int info(Call &call)
         fail(s.failureText());
     // Without a board the library still tells its version; the reason comes last.
     printLine(call, "library: " + s.library().fileName());
-    printLine(call, "version: " + evm::libraryVersionText(s.library().getVer()));
+    printLine(call, "version: " + evm::libraryVersionText(s.version()));
     printLine(call, "interface: " + evm::interfaceText(s.settings()));
     printLine(call, "port: " + std::to_string(s.port()));
     // A library may say how it reaches the board (the Linux one: its file, devices and lines).
