@@ -40,6 +40,14 @@ std::optional<QByteArray> run(Session &s, const QByteArray &line)
     return bytes(s.execute(line.toStdString()));
 }
 
+// One client of a server of its own over the session: the shared board, the client's hold, its session.
+struct Instrument {
+    Instrument(evm::BoardSession &session, bool readOnly) : shared(session), client(shared), s(client, Options{readOnly, "1.0"}) {}
+    evm::SharedBoard shared;
+    evm::SharedBoard::Client client;
+    Session s;
+};
+
 } // namespace
 
 class TestScpi : public QObject
@@ -128,17 +136,15 @@ void TestScpi::readOnlyRefusesWhatChangesTheBoard()
         QStringList changed;
         for (const QByteArray &params : pool) {
             freshBoard();
-            evm::SharedBoard shared(m_session);
-            evm::SharedBoard::Client client(shared);
-            Session s(client, Options{false, "1.0"});
-            QCOMPARE(run(s, "BOARD:OPEN? 1,0x44"), std::optional<QByteArray>("1"));
+            Instrument i(m_session, false);
+            QCOMPARE(run(i.s, "BOARD:OPEN? 1,0x44"), std::optional<QByteArray>("1"));
             QCOMPARE(calls(), QStringList{}); // joined
             const QByteArray candidate = params.isEmpty() ? header : header + ' ' + params;
-            run(s, candidate);
-            if (s.queuedErrors() == 0) {
+            run(i.s, candidate);
+            if (i.s.queuedErrors() == 0) {
                 command = candidate;
                 changed = changes();
-                if (shared.holders() != 1)
+                if (i.shared.holders() != 1)
                     changed << QStringLiteral("hold");
                 break;
             }
@@ -148,12 +154,10 @@ void TestScpi::readOnlyRefusesWhatChangesTheBoard()
         QVERIFY2(row.changes == !changed.isEmpty(), qPrintable(command + ": " + changed.join(',')));
 
         freshBoard();
-        evm::SharedBoard shared(m_session);
-        evm::SharedBoard::Client client(shared);
-        Session readOnly(client, Options{true, "1.0"});
-        const std::optional<QByteArray> answer = run(readOnly, command);
-        QVERIFY2(changes().isEmpty() && shared.holders() == 0, command.constData());
-        const QList<QByteArray> errors = drain(readOnly);
+        Instrument readOnly(m_session, true);
+        const std::optional<QByteArray> answer = run(readOnly.s, command);
+        QVERIFY2(changes().isEmpty() && readOnly.shared.holders() == 0, command.constData());
+        const QList<QByteArray> errors = drain(readOnly.s);
         if (row.changes) {
             QCOMPARE(errors, (QList<QByteArray>{"-203,\"Command protected;the server is read-only\""}));
             QCOMPARE(answer, refusedAnswers.contains(header) ? std::optional(refusedAnswers[header]) : std::nullopt);
@@ -184,14 +188,12 @@ void TestScpi::aCommandAtATime()
     QFETCH(QByteArray, line);
     QFETCH(int, commands);
     QFETCH(QByteArray, answer);
-    evm::SharedBoard shared(m_session);
-    evm::SharedBoard::Client wholeClient(shared), stepClient(shared);
-    Session whole(wholeClient, Options{false, "1.0"});
-    Session step(stepClient, Options{false, "1.0"});
+    Instrument wholeLine(m_session, false), stepwise(m_session, false);
+    Session &whole = wholeLine.s, &step = stepwise.s;
     if (answer.contains("ALL")) {
         freshBoard();
-        Session probe(wholeClient, Options{false, "1.0"});
-        answer.replace("ALL", run(probe, "REG 0x47,5;:REGister:ALL?").value_or("none"));
+        Instrument probe(m_session, false);
+        answer.replace("ALL", run(probe.s, "REG 0x47,5;:REGister:ALL?").value_or("none"));
     }
     const std::optional<QByteArray> expected = answer.isEmpty() ? std::nullopt : std::optional(answer);
     freshBoard();

@@ -55,9 +55,7 @@ void versionQuery(Call &c)
     c.answer(std::to_string(c.session().version()));
 }
 
-constexpr Effect Own = Effect::Own;
-constexpr Effect Shared = Effect::Shared;
-constexpr std::nullopt_t None = std::nullopt;
+using namespace rows;
 constexpr CommandRow kBoard[] = {
     // A hold on the board keeps others from reopening it, and a reopen changes it for all.
     {remote::Open, 2, 3, Shared, 0, openQuery, "INTERFACE,ADDRESS[,PORT]"},

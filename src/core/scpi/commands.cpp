@@ -22,26 +22,28 @@ std::string accessFailure(const char *kind, int32_t code)
     return kind + hexText(uint32_t(code), 4);
 }
 
+int64_t Call::number(size_t index) const
+{
+    const std::optional<int64_t> v = parseNumber(params[index]);
+    if (!v)
+        failNotANumber(params[index]);
+    return *v;
+}
+
 int64_t Call::integer(size_t index, int64_t min, int64_t max) const
 {
-    const std::string_view text = params[index];
-    const std::optional<int64_t> v = parseNumber(text);
-    if (!v)
-        failNotANumber(text);
-    if (*v < min || *v > max)
-        failOutOfRange(text, min, max);
-    return *v;
+    const int64_t v = number(index);
+    if (v < min || v > max)
+        failOutOfRange(params[index], min, max);
+    return v;
 }
 
 int Call::chipRegister(size_t index) const
 {
-    const std::string_view text = params[index];
-    const std::optional<int64_t> v = parseNumber(text);
-    if (!v)
-        failNotANumber(text);
-    if (!isChipRegister(*v))
-        fail(DataOutOfRange, "register " + quoted(text) + " is outside 0x40..0x5E");
-    return int(*v);
+    const int64_t v = number(index);
+    if (!isChipRegister(v))
+        fail(DataOutOfRange, "register " + quoted(params[index]) + " is outside 0x40..0x5E");
+    return int(v);
 }
 
 const RegisterField &Call::field(size_t index) const
@@ -69,14 +71,9 @@ void Call::writeChip(int reg, uint8_t value)
 
 namespace {
 
-std::string number(int64_t v)
-{
-    return std::to_string(v);
-}
-
 void idn(Call &c)
 {
-    c.answer("EVM Controller,CDX5170 EVM," + number(c.session().port()) + ',' + c.options.programVersion);
+    c.answer("EVM Controller,CDX5170 EVM," + std::to_string(c.session().port()) + ',' + c.options.programVersion);
 }
 
 void rst(Call &c)
@@ -89,12 +86,12 @@ void cls(Call &c) { c.status.clear(); }
 void opc(Call &c) { c.status.operationComplete(); }
 void opcQuery(Call &c) { c.answer("1"); }
 void nothing(Call &) {}
-void esrQuery(Call &c) { c.answer(number(c.status.takeEventStatus())); }
+void esrQuery(Call &c) { c.answer(std::to_string(c.status.takeEventStatus())); }
 void ese(Call &c) { c.status.eventEnable = uint8_t(c.integer(0, 0, 255)); }
-void eseQuery(Call &c) { c.answer(number(c.status.eventEnable)); }
+void eseQuery(Call &c) { c.answer(std::to_string(c.status.eventEnable)); }
 void sre(Call &c) { c.status.serviceEnable = uint8_t(c.integer(0, 0, 255)) & ~0x40; }
-void sreQuery(Call &c) { c.answer(number(c.status.serviceEnable)); }
-void stbQuery(Call &c) { c.answer(number(c.status.statusByte())); }
+void sreQuery(Call &c) { c.answer(std::to_string(c.status.serviceEnable)); }
+void stbQuery(Call &c) { c.answer(std::to_string(c.status.statusByte())); }
 void tstQuery(Call &c) { c.answer("0"); }
 
 void reg(Call &c)
@@ -105,7 +102,7 @@ void reg(Call &c)
     c.writeChip(c.chipRegister(0), value);
 }
 
-void regQuery(Call &c) { c.answer(number(c.readChip(c.chipRegister(0)))); }
+void regQuery(Call &c) { c.answer(std::to_string(c.readChip(c.chipRegister(0)))); }
 
 void regAllQuery(Call &c)
 {
@@ -116,7 +113,7 @@ void regAllQuery(Call &c)
     for (const uint8_t v : r.values) {
         if (!values.empty())
             values += ',';
-        values += number(v);
+        values += std::to_string(v);
     }
     c.answer(std::move(values));
 }
@@ -149,7 +146,7 @@ void fieldQuery(Call &c)
     const FieldRead r = readField(c.session(), c.field(0));
     if (r.code != 0)
         fail(HardwareError, accessFailure("RDERR", r.code));
-    c.answer(number(r.value));
+    c.answer(std::to_string(r.value));
 }
 
 void line(Call &c)
@@ -161,12 +158,10 @@ void line(Call &c)
 }
 
 void errorQuery(Call &c) { c.answer(c.status.next()); }
-void errorCountQuery(Call &c) { c.answer(number(c.status.queued())); }
+void errorCountQuery(Call &c) { c.answer(std::to_string(c.status.queued())); }
 void versionQuery(Call &c) { c.answer("1999.0"); }
 
-constexpr Effect Own = Effect::Own;
-constexpr Effect Shared = Effect::Shared;
-constexpr std::nullopt_t None = std::nullopt;
+using namespace rows;
 constexpr CommandRow kInstrument[] = {
     {"*IDN?", 0, 0, Own, None, idn, nullptr},
     {"*RST", 0, 0, Shared, None, rst, nullptr},

@@ -35,7 +35,9 @@ struct Call {
     BoardSession &session() { return board.session(); }
     void answer(std::string text) { response = std::move(text); }
 
-    // Parameter index as a number min..max: a syntax error when it is none, out of range else.
+    // Parameter index as a number: a syntax error when it is none.
+    int64_t number(size_t index) const;
+    // The same, and in min..max.
     int64_t integer(size_t index, int64_t min, int64_t max) const;
     int chipRegister(size_t index) const;
     const RegisterField &field(size_t index) const;
@@ -64,6 +66,13 @@ struct CommandRow {
     void (*run)(Call &call);
     const char *usage; // its parameters as the help shows them, e.g. "REG,VALUE"; nullptr: none
 };
+
+// Short names for the rows of the two tables.
+namespace rows {
+inline constexpr Effect Own = Effect::Own;
+inline constexpr Effect Shared = Effect::Shared;
+inline constexpr std::nullopt_t None = std::nullopt;
+} // namespace rows
 
 std::span<const CommandRow> instrumentCommands();
 std::span<const CommandRow> boardCommands();
