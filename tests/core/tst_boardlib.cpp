@@ -206,11 +206,11 @@ void TestBoardLib::callsWithoutLibraryNeverJump()
     // A session answers as a library does, with the library's one "not open" code, before a
     // library is loaded and while the board is not open; nothing reaches the library then.
     qputenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH);
+    QStringList traced;
     evm::BoardSession session;
     for (bool loaded : {false, true}) {
         if (loaded)
             QCOMPARE(session.load(), BoardLibrary::LoadStatus::Loaded);
-        QStringList traced;
         session.library().trace = [&](const std::string &line) { traced << QString::fromStdString(line); };
         QCOMPARE(session.read(0x46).code, evm::NotOpen);
         QCOMPARE(session.readData(3, 0x46).code, evm::NotOpen);
