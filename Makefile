@@ -38,11 +38,21 @@ screenshots: configure
 	QT_QPA_PLATFORM=offscreen $(BUILD)/evm5170-screenshots docs/screenshots
 
 # Release build; one table, each figure beside its target and a baseline from the same run.
+# The tool's row compares with the tool of BENCH_BASELINE, the commit before the core left Qt:
+# a worktree of it in the bench's build folder (outside the tracked files), built in Release
+# with its own simulated board beside it.
 BENCH_BUILD ?= build-bench
+BENCH_BASELINE ?= 95bba19
+BENCH_BASELINE_DIR = $(abspath $(BENCH_BUILD))/baseline-$(BENCH_BASELINE)
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target evm5170-bench
-	$(BENCH_BUILD)/evm5170-bench
+	@if [ ! -d $(BENCH_BASELINE_DIR)/src ]; then git worktree prune && \
+	  git worktree add --detach $(BENCH_BASELINE_DIR)/src $(BENCH_BASELINE) >/dev/null; fi
+	@cmake -S $(BENCH_BASELINE_DIR)/src -B $(BENCH_BASELINE_DIR)/build -DCMAKE_BUILD_TYPE=Release $(LAUNCHER) >/dev/null
+	@cmake --build $(BENCH_BASELINE_DIR)/build -j $(JOBS) --target evm5170ctl Ostrel
+	EVM_BENCH_BASELINE_CTL=$(BENCH_BASELINE_DIR)/build/evm5170ctl EVM_BENCH_BASELINE_NAME=$(BENCH_BASELINE) \
+	  $(BENCH_BUILD)/evm5170-bench
 
 # The whole suite under AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
 SANITIZE_BUILD ?= build-asan

@@ -71,6 +71,8 @@ BenchRows benchScript(const QString &selfPath, int runs);
 BenchRows benchLinuxBoard(const QString &childPath);
 // The instrument server and the remote board library.
 BenchRows benchServe(const QString &selfPath, const QString &ctlPath, const QString &programPath, int runs);
+// evm5170ctl get DEMP as a whole process against the tool of an earlier commit (baselineCtlPath).
+BenchRows benchTool(const QString &ctlPath, const QString &baselineCtlPath, const QString &baselineName, int runs);
 // The child side of benchServe's baseline: a bare TCP echo server.
 int runEchoChild();
 // The child side of benchScript: runs the script file with the progress window and prints its figures.

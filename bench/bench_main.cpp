@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
     const QString dir = QCoreApplication::applicationDirPath();
     const int runs = qEnvironmentVariableIsSet("EVM_BENCH_RUNS") ? qEnvironmentVariableIntValue("EVM_BENCH_RUNS") : 30;
 
-    // --only startup|writes|script|linux|serve runs one group, for a profiler.
+    // --only startup|writes|script|linux|serve|tool runs one group, for a profiler.
     const QString only = args.size() == 3 && args[1] == QStringLiteral("--only") ? args[2] : QString();
     auto wanted = [&](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
 
@@ -80,6 +80,9 @@ int main(int argc, char *argv[])
         rows << benchScript(QCoreApplication::applicationFilePath(), 5);
     if (wanted("linux"))
         rows << benchLinuxBoard(QDir(dir).filePath(QStringLiteral("evm5170-bench-linux")));
+    if (wanted("tool"))
+        rows << benchTool(QDir(dir).filePath(QStringLiteral("evm5170ctl")), qEnvironmentVariable("EVM_BENCH_BASELINE_CTL"),
+                          qEnvironmentVariable("EVM_BENCH_BASELINE_NAME", QStringLiteral("an earlier commit")), runs);
     if (wanted("serve"))
         rows << benchServe(QCoreApplication::applicationFilePath(), QDir(dir).filePath(QStringLiteral("evm5170ctl")),
                            QDir(dir).filePath(QStringLiteral("evm5170")), runs);
