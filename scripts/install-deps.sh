@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   ccache
   openbox xdotool x11-utils x11-apps
-  libi2c-dev libgpiod-dev gpiod
+  libi2c-dev i2c-tools libgpiod-dev gpiod
   umockdev libumockdev-dev pkg-config
   libxcb1-dev libx11-dev libxtst-dev
   python3-pyvisa python3-pyvisa-py

@@ -90,6 +90,19 @@ const BitNameTable &registerBitNames()
     return table;
 }
 
+bool isStatusFlagRegister(int reg)
+{
+    bool flags = false;
+    for (const RegisterField &f : kFields) {
+        if (f.reg != reg)
+            continue;
+        if (f.kind != FieldKind::StatusFlag)
+            return false;
+        flags = true;
+    }
+    return flags;
+}
+
 uint8_t powerOnValue(int reg)
 {
     if (reg == 0x40)

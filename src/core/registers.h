@@ -37,6 +37,10 @@ const RegisterField *findField(std::string_view name); // ASCII letters in any c
 using BitNameTable = std::array<std::array<std::string, 8>, ShadowSize>;
 const BitNameTable &registerBitNames();
 
+// A chip register that holds the chip's status flags and no setting (0x45, 0x56): a write
+// there sets nothing, so no setup writes it.
+bool isStatusFlagRegister(int reg);
+
 // Power-on value of a chip register (0x40..0x5E).
 uint8_t powerOnValue(int reg);
 // Bits of a register that the shadow keeps on read-back and on write.

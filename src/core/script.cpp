@@ -1,6 +1,7 @@
 #include "script.h"
 
 #include "inttext.h"
+#include "registers.h"
 
 #include <optional>
 
@@ -142,6 +143,24 @@ std::string recordMessage(ScriptRecord::Kind kind)
         break;
     }
     return {};
+}
+
+std::string scriptWriteWarning(int32_t reg)
+{
+    const std::string name = "0x" + hexText(uint32_t(reg), 2);
+    if (!isChipRegister(reg))
+        return "register " + name + " is outside 0x40..0x5E; the chip has no such register";
+    if (!isStatusFlagRegister(reg))
+        return {};
+    std::string first;
+    std::string last;
+    for (const RegisterField &f : registerFields())
+        if (f.reg == reg) {
+            if (first.empty())
+                first = f.name;
+            last = f.name;
+        }
+    return "register " + name + " holds status flags (" + first + ".." + last + ") and no setting; a write sets nothing";
 }
 
 ScriptResult runScriptLines(const std::vector<std::string> &lines, const ScriptSink &sink)

@@ -64,6 +64,11 @@ struct ScriptResult
     int linesRun = 0; // lines that took effect or were skipped; the stopping line does not count
 };
 
+// What a write to reg does not do as it seems to, for a check of a script: a register the
+// chip does not have, or one of only status flags, which a write sets nothing in. Empty when
+// the write is a setting of the chip.
+std::string scriptWriteWarning(int32_t reg);
+
 // Runs the lines in order until the end or the first faulty line, which runs nothing. An empty
 // write or sleep in the sink is taken as "do nothing" (a dry run checks a script that way).
 ScriptResult runScriptLines(const std::vector<std::string> &lines, const ScriptSink &sink);

@@ -30,6 +30,12 @@ const Option kOptions[] = {
      [](Invocation &i, const std::string &) { i.settingsOnly = true; }},
     {"check", nullptr, "run", "only check the script; nothing reaches the board",
      [](Invocation &i, const std::string &) { i.check = true; }},
+    {"strict", nullptr, "run", "a warning of the check stops the run before anything is written",
+     [](Invocation &i, const std::string &) { i.strict = true; }},
+    {"format", "FORMAT", "export", "c, i2cset, python, json or script",
+     [](Invocation &i, const std::string &v) { i.format = v; }},
+    {"changed", nullptr, "export", "only the registers that differ from their power-on values",
+     [](Invocation &i, const std::string &) { i.changed = true; }},
     {"listen", "HOST:PORT", "serve", "the address to listen on (default 127.0.0.1:5025)",
      [](Invocation &i, const std::string &v) { i.listen = v; }},
     {"read-only", nullptr, "serve", "refuse every command that changes the chip, a line or the board",
@@ -105,8 +111,9 @@ std::variant<Invocation, std::string> parseCommandLine(const std::vector<std::st
     bool optionsEnded = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string &arg = arguments[i];
-        // "-" names the chip, and a negative number is a value, not an option.
-        const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' && !evm::parseInteger(arg);
+        // "-" names the chip, and a negative number or level ("-12.5dB") is a value, not an option.
+        const bool negativeValue = arg.size() > 1 && ((arg[1] >= '0' && arg[1] <= '9') || arg[1] == '.');
+        const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' && !negativeValue && !evm::parseInteger(arg);
         if (optionsEnded || !looksLikeOption) {
             positional.push_back(arg);
             continue;

@@ -41,6 +41,9 @@ struct Invocation {
     bool fields = false;       // dump
     bool settingsOnly = false; // diff
     bool check = false;        // run
+    bool strict = false;       // run
+    std::optional<std::string> format; // export
+    bool changed = false;              // export
     std::optional<std::string> listen; // serve
     bool readOnly = false;
     std::optional<std::string> maxClients;

@@ -2,16 +2,21 @@
 
 #include "boardaccess.h"
 #include "boardsession.h"
+#include "dbtext.h"
+#include "fieldmath.h"
 #include "fielddiff.h"
+#include "fieldtext.h"
 #include "inttext.h"
 #include "registers.h"
 #include "scpi/commands.h"
 #include "scpi_server.h"
 #include "script.h"
 #include "settingsfile.h"
+#include "setupexport.h"
 #include "textfiles.h"
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -86,19 +91,11 @@ int chipRegister(const std::string &text)
     return reg;
 }
 
-std::string fieldNameList()
-{
-    std::string names;
-    for (const evm::RegisterField &f : evm::registerFields())
-        names += (names.empty() ? "" : " ") + std::string(f.name);
-    return names;
-}
-
 const evm::RegisterField &namedField(const std::string &name)
 {
     const evm::RegisterField *f = evm::findField(name);
     if (!f)
-        fail("unknown field '" + name + "'; the fields are " + fieldNameList());
+        fail(evm::unknownFieldText(name));
     return *f;
 }
 
@@ -318,19 +315,102 @@ int setField(Call &call)
     Board &board = call.board;
     const evm::RegisterField &f = namedField(inv.arguments[0]);
     const std::string &text = inv.arguments[1];
-    const std::optional<int32_t> value = evm::parseInteger(text);
-    const evm::FieldValueCheck check = evm::checkFieldValue(f, value);
-    switch (check.kind) {
-    case evm::FieldValueCheck::Kind::Refused:
-        fail(check.refusal);
-    case evm::FieldValueCheck::Kind::NotANumber:
-        fail(evm::ConversionError(text).message());
-    case evm::FieldValueCheck::Kind::OutOfRange:
-        fail("value " + text + " is outside 0.." + std::to_string(check.top) + " for " + f.name);
-    case evm::FieldValueCheck::Kind::Settable:
-        break;
+    // A flag or a trigger is refused whatever the value.
+    if (const evm::FieldValueCheck kind = evm::checkFieldValue(f, 0); kind.kind == evm::FieldValueCheck::Kind::Refused)
+        fail(kind.refusal);
+    const evm::FieldValueText typed = evm::parseFieldValueText(f, text);
+    if (typed.kind == evm::FieldValueText::Kind::Invalid)
+        fail(typed.reason);
+    const evm::FieldValueCheck check = evm::checkFieldValue(f, typed.value);
+    if (check.kind == evm::FieldValueCheck::Kind::OutOfRange)
+        fail("value " + text + " is outside 0.." + std::to_string(check.top) + " for " + f.name
+             + (evm::attenuatorZeroDb(f) ? std::string("; a level takes its unit, e.g. -12.5dB") : std::string()));
+    board.setField(f, int(typed.value));
+    if (typed.clamped) {
+        const int zero = *evm::attenuatorZeroDb(f);
+        printError(call.context.err, "warning: " + text + " is beyond the range of " + f.name + ", " + evm::dbText(0, zero)
+                                         + " dB to " + evm::dbText(255, zero) + " dB; set to "
+                                         + evm::fieldMeaning(f, int(typed.value)));
     }
-    board.setField(f, *value);
+    return Success;
+}
+
+// "DEMP    0x46  5..4    3  32kHz": name, register, bits, value and what it means.
+std::string showLine(const evm::RegisterField &f, int value)
+{
+    auto padded = [](std::string text, size_t width) {
+        if (text.size() < width)
+            text.resize(width, ' ');
+        return text;
+    };
+    std::string number = std::to_string(value);
+    number.insert(0, number.size() < 3 ? 3 - number.size() : 0, ' ');
+    std::string line = padded(f.name, 8) + hex2(f.reg) + "  " + padded(evm::fieldBitsText(f), 4) + "  " + number;
+    if (const std::string meaning = evm::fieldMeaning(f, value); !meaning.empty())
+        line += "  " + meaning;
+    return line;
+}
+
+int showFields(Call &call)
+{
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
+    std::vector<const evm::RegisterField *> fields;
+    for (const std::string &name : inv.arguments)
+        fields.push_back(&namedField(name));
+    if (inv.arguments.empty())
+        for (const evm::RegisterField &f : evm::registerFields())
+            fields.push_back(&f);
+    // Each register is read once, when its first field is shown.
+    std::map<int, uint8_t> read;
+    std::string text;
+    for (const evm::RegisterField *f : fields) {
+        if (!read.count(f->reg))
+            read[f->reg] = board.read(f->reg);
+        text += showLine(*f, evm::fieldValue(read[f->reg], f->shift, f->width)) + '\n';
+    }
+    writeOut(call, text);
+    return Success;
+}
+
+// Writes a whole file through the one writer, or to standard output for none or "-".
+void writeResult(Call &call, const std::vector<std::string> &arguments, const std::string &text)
+{
+    // "-" is standard output, as for any tool; a file named "-" is ./-
+    if (arguments.empty() || arguments[0] == "-") {
+        writeOut(call, text);
+        return;
+    }
+    if (const auto error = evm::saveWholeFile(arguments[0], text))
+        fail("cannot write " + arguments[0] + ": " + *error);
+}
+
+std::string formatNames()
+{
+    std::string names;
+    const auto formats = evm::setupFormats();
+    for (size_t i = 0; i < formats.size(); ++i)
+        names += std::string(i == 0 ? "" : i + 1 == formats.size() ? " or " : ", ") + formats[i].name;
+    return names;
+}
+
+int exportSetup(Call &call)
+{
+    const Invocation &inv = call.invocation;
+    Board &board = call.board;
+    if (!inv.format)
+        fail("export needs --format " + formatNames());
+    const evm::SetupFormatInfo *format = evm::findSetupFormat(*inv.format);
+    if (!format)
+        fail("--format takes " + formatNames() + ", not '" + *inv.format + "'");
+    evm::SetupExport setup;
+    setup.values = board.readAll();
+    setup.changedOnly = inv.changed;
+    const evm::ConnectionSettings &used = board.opened().settings();
+    setup.iicAddress = used.interfaceCode == evm::IicInterfaceCode ? used.deviceAddress : evm::FirstIicAddress;
+    setup.origin = "the chip";
+    setup.program = "evm5170ctl " EVM_PROGRAM_VERSION;
+    writeResult(call, inv.arguments, evm::setupText(format->format, setup));
     return Success;
 }
 
@@ -339,14 +419,7 @@ int dump(Call &call)
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const evm::RegisterValues values = board.readAll();
-    const std::string text = inv.fields ? evm::annotatedSnapshotText(values) : evm::snapshotText(values);
-    // "-" is standard output, as for any tool; a file named "-" is ./-
-    if (inv.arguments.empty() || inv.arguments[0] == "-") {
-        writeOut(call, text);
-        return Success;
-    }
-    if (const auto error = evm::saveWholeFile(inv.arguments[0], text))
-        fail("cannot write " + inv.arguments[0] + ": " + *error);
+    writeResult(call, inv.arguments, inv.fields ? evm::annotatedSnapshotText(values) : evm::snapshotText(values));
     return Success;
 }
 
@@ -379,29 +452,55 @@ std::string writesBefore(int writes)
     return writes == 1 ? std::string("1 write before it took effect") : std::to_string(writes) + " writes before it took effect";
 }
 
+// The check of a script without the board: each write that cannot do what it seems to (a
+// register the chip does not have, one of only status flags) is a warning naming its line,
+// and a faulty line ends the check as it would end the run.
+void checkScript(Call &call, const std::string &path, const std::vector<std::string> &lines)
+{
+    const Invocation &inv = call.invocation;
+    int line = 0;
+    int warnings = 0;
+    evm::ScriptSink sink;
+    sink.progress = [&line](int index) { line = index + 1; };
+    sink.write = [&](int32_t reg, int32_t) {
+        if (const std::string warning = evm::scriptWriteWarning(reg); !warning.empty()) {
+            printError(call.context.err, path + ":" + std::to_string(line) + ": warning: " + warning);
+            ++warnings;
+        }
+    };
+    const std::string outcome = inv.check ? "checked only" : "nothing was written";
+    const evm::ScriptResult result = evm::runScriptLines(lines, sink);
+    if (result.stopped && (inv.check || inv.strict))
+        fail(path + ":" + std::to_string(result.line) + ": " + result.message + " (" + outcome + ")");
+    if (inv.strict && warnings > 0)
+        fail(path + ": " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") + " with --strict ("
+             + outcome + ")");
+}
+
 int runScript(Call &call)
 {
     const Invocation &inv = call.invocation;
     Board &board = call.board;
     const std::string &path = inv.arguments[0];
     const std::vector<std::string> lines = evm::splitScriptLines(fileBytes(path));
+    if (inv.check || inv.strict)
+        checkScript(call, path, lines);
+    if (inv.check)
+        return Success;
     int line = 0;
     int writes = 0;
     evm::ScriptSink sink;
     sink.progress = [&line](int index) { line = index + 1; };
-    if (!inv.check) {
-        sink.write = [&](int32_t reg, int32_t value) {
-            try {
-                board.write(reg, static_cast<uint8_t>(value), " (" + writesBefore(writes) + ")");
-            } catch (CommandError &e) {
-                throw WriteRefused{e};
-            }
-            ++writes;
-        };
-        sink.sleep = [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-    }
-    if (!inv.check)
-        board.session(); // no board is the error of the whole run, not of its first write
+    sink.write = [&](int32_t reg, int32_t value) {
+        try {
+            board.write(reg, static_cast<uint8_t>(value), " (" + writesBefore(writes) + ")");
+        } catch (CommandError &e) {
+            throw WriteRefused{e};
+        }
+        ++writes;
+    };
+    sink.sleep = [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    board.session(); // no board is the error of the whole run, not of its first write
     evm::ScriptResult result;
     try {
         result = evm::runScriptLines(lines, sink);
@@ -409,8 +508,7 @@ int runScript(Call &call)
         fail(path + ":" + std::to_string(line) + ": " + refused.error.message);
     }
     if (result.stopped)
-        fail(path + ":" + std::to_string(result.line) + ": " + result.message + " ("
-             + (inv.check ? std::string("checked only") : writesBefore(writes)) + ")");
+        fail(path + ":" + std::to_string(result.line) + ": " + result.message + " (" + writesBefore(writes) + ")");
     return Success;
 }
 
@@ -477,6 +575,17 @@ int serve(Call &call)
     return status;
 }
 
+std::string formatHelp()
+{
+    std::string text;
+    for (const evm::SetupFormatInfo &f : evm::setupFormats()) {
+        std::string name = std::string("  ") + f.name;
+        name.resize(10, ' ');
+        text += name + f.description + '\n';
+    }
+    return text;
+}
+
 } // namespace
 
 // The commands: what the help and the parser know of each, and its handler.
@@ -496,9 +605,20 @@ constexpr Command kCommands[] = {
      "Reads the field's register from the chip and prints the field's value in\n"
      "decimal. FIELD is a name such as DEMP, FMTDA, ATDA1, MUTDA3, ZERO1 or SRDA, in\n"
      "any case; an unknown name lists the valid ones.", getField},
+    {"show", "[FIELD...]", 0, 1000, "every field, or those named, with its meaning",
+     "Reads the registers from the chip and prints one line a field: its name, register,\n"
+     "bits, value in decimal and what the value means: the item the window shows for it\n"
+     "(\"32kHz\"), its level for an attenuator (\"-63.5 dB\"), \"(no item)\" for a value the\n"
+     "window has no item for, \"status flag\" or \"reset trigger\"; nothing for a plain bit.\n"
+     "  DEMP    0x46  5..4    3  32kHz\n"
+     "Without FIELD every field of the chip, in register order.", showFields},
     {"set", "FIELD VALUE", 2, 2, "write one field by name",
      "Reads the field's register from the chip, puts VALUE into the field and writes\n"
-     "the register back; the other bits keep what the chip holds. Status flags\n"
+     "the register back; the other bits keep what the chip holds. VALUE is a number,\n"
+     "an item as the window shows it (set DEMP 32kHz; any case, blanks ignored), or\n"
+     "for an attenuator a level with its unit (set ATDA1 -12.5dB), which goes to the\n"
+     "0.5 dB step at or below it and is held to the attenuator's range, as the window's\n"
+     "dB edits do (a warning says so). Status flags\n"
      "(ZERO1..ZERO8, OVF1..OVF6) are the chip's and cannot be set, and neither can the\n"
      "reset triggers MRST and SRST: a set of a field of 0x40 always writes both as 1,\n"
      "so it never starts a reset. Use write 0x40 to start one on purpose.", setField},
@@ -511,7 +631,18 @@ constexpr Command kCommands[] = {
      "Runs the register writes and sleep lines of SCRIPT from the top. The first\n"
      "faulty line stops the run: its file name, line number and message are the error,\n"
      "with how many writes before it took effect. A write that the board refuses stops\n"
-     "the run too. SCRIPT - reads the script from standard input.", runScript},
+     "the run too. SCRIPT - reads the script from standard input.\n"
+     "--check reads the whole script without the board and warns, naming file and line,\n"
+     "of writes to a register outside 0x40..0x5E and to the status flag registers 0x45\n"
+     "and 0x56; the exit status stays 0 unless --strict, which also runs nothing unless\n"
+     "the whole script passes.", runScript},
+    {"export", "[FILE]", 0, 1, "the chip's setup for firmware, a Linux system or a script",
+     "Reads registers 0x40..0x5E from the chip and writes the writes that bring a chip\n"
+     "from its power-on values to that setup, in register order, to FILE (replaced\n"
+     "whole) or, without FILE or with -, to standard output. The status flag registers\n"
+     "0x45 and 0x56 are never written, and 0x40 goes out with MRST and SRST as 1, so\n"
+     "the setup starts no reset. --changed keeps the registers that differ from their\n"
+     "power-on values. --format is one of:\n", exportSetup, formatHelp},
     {"diff", "A B", 2, 2, "compare two snapshots, or a snapshot and the chip",
      "Compares the register values of A and B, register by register and field by\n"
      "field, and prints one line for each register that differs:\n"
