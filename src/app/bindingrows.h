@@ -10,19 +10,20 @@
 // field it shows; the register and the bits come from the one field table (registerFields()).
 // A row's index is its control's Tag.
 
+// The level that means 0 dB, and every combo box's and radio group's items, come with the
+// field from the core (fieldtext.h), where the tool takes them too.
 struct SliderRow {
     const char *track;
     const char *edit;
     const char *field;
-    int32_t zeroDb;
 };
 inline constexpr SliderRow kSliderRows[] = {
-    {"tkDAC0", "edDAC0", "ATDA0", 255}, {"tkDAC1", "edDAC1", "ATDA1", 255}, {"tkDAC2", "edDAC2", "ATDA2", 255},
-    {"tkDAC3", "edDAC3", "ATDA3", 255}, {"tkDAC4", "edDAC4", "ATDA4", 255}, {"tkDAC5", "edDAC5", "ATDA5", 255},
-    {"tkDAC6", "edDAC6", "ATDA6", 255}, {"tkDAC7", "edDAC7", "ATDA7", 255}, {"tkDAC8", "edDAC8", "ATDA8", 255},
-    {"tkADC0", "edADC0", "ATAD0", 215}, {"tkADC1", "edADC1", "ATAD1", 215}, {"tkADC2", "edADC2", "ATAD2", 215},
-    {"tkADC3", "edADC3", "ATAD3", 215}, {"tkADC4", "edADC4", "ATAD4", 215}, {"tkADC5", "edADC5", "ATAD5", 215},
-    {"tkADC6", "edADC6", "ATAD6", 215},
+    {"tkDAC0", "edDAC0", "ATDA0"}, {"tkDAC1", "edDAC1", "ATDA1"}, {"tkDAC2", "edDAC2", "ATDA2"},
+    {"tkDAC3", "edDAC3", "ATDA3"}, {"tkDAC4", "edDAC4", "ATDA4"}, {"tkDAC5", "edDAC5", "ATDA5"},
+    {"tkDAC6", "edDAC6", "ATDA6"}, {"tkDAC7", "edDAC7", "ATDA7"}, {"tkDAC8", "edDAC8", "ATDA8"},
+    {"tkADC0", "edADC0", "ATAD0"}, {"tkADC1", "edADC1", "ATAD1"}, {"tkADC2", "edADC2", "ATAD2"},
+    {"tkADC3", "edADC3", "ATAD3"}, {"tkADC4", "edADC4", "ATAD4"}, {"tkADC5", "edADC5", "ATAD5"},
+    {"tkADC6", "edADC6", "ATAD6"},
 };
 
 struct CheckRow {

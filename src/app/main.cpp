@@ -370,6 +370,7 @@ void TForm1::connectHandlers()
 {
     connect(ui->Open1, &QAction::triggered, this, [this] { guard([this] { Open1Click(); }); });
     connect(ui->SaveRegisterDump, &QAction::triggered, this, [this] { guard([this] { SaveRegisterDumpClick(); }); });
+    buildExportMenu();
     connect(ui->Exit1, &QAction::triggered, this, [this] { ExitClick(); });
     connect(ui->RegisterMap1, &QAction::triggered, this, [this] { RegisterMap1Click(); });
     connect(ui->About2, &QAction::triggered, this, [this] { guard([this] { About2Click(); }); });

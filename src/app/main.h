@@ -2,6 +2,7 @@
 #include "bindingrows.h"
 #include "boardsession.h"
 #include "settingsfile.h"
+#include "setupexport.h"
 #include "shadow.h"
 
 #include <QMainWindow>
@@ -133,6 +134,9 @@ public:
     void SaveRegisterDumpClick();
     void bSaveHistryClick();
     void bClearHistryClick();
+    // File > Export: the setup the shadow holds, in one of the formats of setupexport.h.
+    void buildExportMenu();
+    void ExportClick(evm::SetupFormat format);
 
     // State, open to the tests and tools that drive the window.
     // The board, through the same session the tool uses: the library is loaded at the first

@@ -5,6 +5,8 @@
 
 #include "dbtext.h"
 #include "fieldmath.h"
+#include "fielditems.h"
+#include "fieldtext.h"
 #include "radiogroup.h"
 #include "registers.h"
 #include "regview.h"
@@ -55,7 +57,11 @@ void TForm1::buildBindingTables()
     for (size_t i = 0; i < sliderTable.size(); ++i) {
         const SliderRow &r = kSliderRows[i];
         const evm::RegisterField *f = fieldOf(r.field);
-        sliderTable[i] = {f ? f->reg : uint8_t(0), r.zeroDb, f ? findChild<QSlider *>(QLatin1String(r.track)) : nullptr,
+        // A field that is no attenuator binds nothing either: it has no level to show.
+        const std::optional<int> zeroDb = f ? evm::attenuatorZeroDb(*f) : std::nullopt;
+        if (!zeroDb)
+            f = nullptr;
+        sliderTable[i] = {f ? f->reg : uint8_t(0), zeroDb.value_or(0), f ? findChild<QSlider *>(QLatin1String(r.track)) : nullptr,
                           f ? findChild<QLineEdit *>(QLatin1String(r.edit)) : nullptr};
     }
     for (size_t i = 0; i < checkTable.size(); ++i) {
@@ -123,6 +129,7 @@ void TForm1::connectBindings()
     for (const CheckRow &r : kCheckRows)
         if (auto *box = findChild<QCheckBox *>(QLatin1String(r.box)))
             connect(box, &QCheckBox::toggled, this, [this, box] { guard([this, box] { CheckBoxChecked(box); }); });
+    fillFieldItems(this);
     for (const ComboRow &r : kComboRows)
         if (auto *combo = findChild<QComboBox *>(QLatin1String(r.combo)))
             connect(combo, &QComboBox::activated, this, [this, combo] { guard([this, combo] { ComboBoxChange(combo); }); });

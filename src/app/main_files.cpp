@@ -4,11 +4,14 @@
 
 #include "script.h"
 #include "scriptprogress.h"
+#include "setupexport.h"
 #include "textfiles.h"
 #include "uiseam.h"
 
+#include <QAction>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTextDocument>
@@ -136,4 +139,61 @@ void TForm1::bSaveHistryClick()
 void TForm1::bClearHistryClick()
 {
     ui->Memo1->clear();
+}
+
+namespace {
+// "ExportC", "ExportI2cset", ...: the menu action of a format.
+QString exportActionName(const evm::SetupFormatInfo &format)
+{
+    QString name = QString::fromLatin1(format.name);
+    name[0] = name[0].toUpper();
+    return QStringLiteral("Export") + name;
+}
+} // namespace
+
+void TForm1::buildExportMenu()
+{
+    // File > Export, after the snapshot: one item a format, and whether only the registers that
+    // differ from their power-on values go out.
+    auto *menu = new QMenu(QStringLiteral("&Export"), ui->File1);
+    menu->setObjectName(QStringLiteral("Export1"));
+    for (const evm::SetupFormatInfo &format : evm::setupFormats()) {
+        QString caption = QString::fromLatin1(format.description);
+        caption[0] = caption[0].toUpper();
+        QAction *action = menu->addAction(caption + QStringLiteral("..."));
+        action->setObjectName(exportActionName(format));
+        const evm::SetupFormat which = format.format;
+        connect(action, &QAction::triggered, this, [this, which] { guard([this, which] { ExportClick(which); }); });
+    }
+    menu->addSeparator();
+    QAction *changed = menu->addAction(QStringLiteral("Only registers changed from power-on"));
+    changed->setObjectName(QStringLiteral("ExportChanged"));
+    changed->setCheckable(true);
+    const QList<QAction *> items = ui->File1->actions();
+    const qsizetype after = items.indexOf(ui->SaveRegisterDump) + 1;
+    ui->File1->insertMenu(after < items.size() ? items[after] : nullptr, menu);
+}
+
+void TForm1::ExportClick(evm::SetupFormat format)
+{
+    const evm::SetupFormatInfo *info = nullptr;
+    for (const evm::SetupFormatInfo &f : evm::setupFormats())
+        if (f.format == format)
+            info = &f;
+    const QString suffix = QString::fromLatin1(info->suffix);
+    const QString filter = QStringLiteral("%1|*.%2|All files|*.*").arg(suffix.toUpper(), suffix);
+    const QString path = UiSeam::current().saveFileName(this, QStringLiteral("Export setup"), filter, suffix);
+    if (path.isEmpty() || !mayWrite(this, path))
+        return;
+    // The shadow, as the controls show it: a box above may have let anything happen meanwhile,
+    // so it is taken only now.
+    evm::SetupExport setup;
+    std::copy_n(shadow.bytes.begin(), evm::RegisterCount, setup.values.begin());
+    const QAction *changed = findChild<QAction *>(QStringLiteral("ExportChanged"));
+    setup.changedOnly = changed && changed->isChecked();
+    // The IIC address the address box shows, also while the board is reached over SPI.
+    setup.iicAddress = evm::FirstIicAddress | (chosenAddress & 3);
+    setup.origin = "the window's register shadow";
+    setup.program = "EVM Controller";
+    save(this, path, evm::setupText(format, setup));
 }

@@ -2,6 +2,7 @@
 // pages, then the multi-row tab bar): every control's name, kind, place,
 // caption, Tag, hint, items and initial state that the window's logic relies
 // on, that nothing is clipped or overlapping, and how the tab rows behave.
+#include "fielditems.h"
 #include "multirowtabbar.h"
 #include "pressableimage.h"
 #include "ui_main.h"
@@ -51,6 +52,7 @@ struct Forms
         statusFlag.setupUi(ui.StatusFlag);
         analogPath.setupUi(ui.AnalogPath);
         bar = MultiRowTabBar::install(ui.MainTab);
+        fillFieldItems(&window);
         window.setFixedSize(739, 565 + window.menuBar()->sizeHint().height());
     }
     void show()
