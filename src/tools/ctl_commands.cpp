@@ -324,7 +324,8 @@ int setField(Call &call)
     const evm::FieldValueCheck check = evm::checkFieldValue(f, typed.value);
     if (check.kind == evm::FieldValueCheck::Kind::OutOfRange)
         fail("value " + text + " is outside 0.." + std::to_string(check.top) + " for " + f.name
-             + (evm::attenuatorZeroDb(f) ? std::string("; a level takes its unit, e.g. -12.5dB") : std::string()));
+             + (evm::attenuatorZeroDb(f) && typed.value < 0 ? std::string("; a level takes its unit, e.g. -12.5dB")
+                                                               : std::string()));
     board.setField(f, int(typed.value));
     if (typed.clamped) {
         const int zero = *evm::attenuatorZeroDb(f);

@@ -176,6 +176,30 @@ private slots:
         QCOMPARE(trace().last(), kClose);
     }
 
+    // Fields by their meaning on a kept board: items and levels set, shown, and a slip of the
+    // name answered with the nearest names before the board is asked anything.
+    void fieldsByMeaning()
+    {
+        std::ostringstream out, err;
+        evm::BoardSession session;
+        ctl::Context context{session, out, err, true};
+        QCOMPARE(run(context, {"set", "DEMP", "44.1kHz"}).status, 0);
+        QCOMPARE(run(context, {"set", "ATDA1", "-12.5dB"}).status, 0);
+        Result r = run(context, {"show", "DEMP", "ATDA1", "AZRO"});
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.out, QByteArray("DEMP    0x46  5..4    2  44.1kHz\n"
+                                   "ATDA1   0x48  7..0  230  -12.5 dB\n"
+                                   "AZRO    0x46  3..1    5  Detect DAC7-8 with OR logic\n"));
+        QCOMPARE(run(context, {"get", "ATDA1"}).out, QByteArray("230\n"));
+        r = run(context, {"show", "ATDA9"});
+        QCOMPARE(r.status, 2);
+        QCOMPARE(r.err, QByteArray("evm5170ctl: unknown field 'ATDA9'; did you mean ATDA0, ATDA1, ATDA2, ATDA3, ATDA4, "
+                                   "ATDA5, ATDA6, ATDA7, or ATDA8?\n"));
+        QCOMPARE(trace(), (QStringList{kInitSpi, readLine(0x46, 0x0A), "_writeData(channel=0, reg=0x46, value=0x2A) = 0",
+                                       readLine(0x48, 0xFF), "_writeData(channel=0, reg=0x48, value=0xE6) = 0",
+                                       readLine(0x46, 0x2A), readLine(0x48, 0xE6), readLine(0x48, 0xE6)}));
+    }
+
     // No board at first: the next command tries again and finds it.
     void reopensAfterNoBoard()
     {
