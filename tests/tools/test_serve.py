@@ -6,6 +6,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -151,6 +152,44 @@ class ServeTest(unittest.TestCase):
         self.assertTrue(errors[2].startswith("-222,"), errors[2])
         self.assertTrue(errors[3].startswith('-224,"Illegal parameter value;unknown field'), errors[3])
         self.assertFalse([l for l in self.board_lines(server, start) if l.startswith("_writeData")])
+
+    def test_python_export_applies_and_checks_the_setup(self):
+        # A chip set up on the bench, kept in a state file; the tool exports it as a PyVISA script.
+        work = self.start_dir()
+        state = os.path.join(work, "state.csv")
+        bench = list(POWER_ON)
+        for reg, value in ((0x40, 0xC2), (0x41, 0x53), (0x46, 0xBA), (0x48, 0x80), (0x53, 0x2A), (0x57, 0xC1), (0x59, 0xE0)):
+            bench[reg - 0x40] = value
+        with open(state, "w", newline="") as f:
+            f.write("".join(f"0x{0x40 + i:02X}, 0x{v:02X}\r\n" for i, v in enumerate(bench)))
+        env = dict(os.environ, EVM_BOARD_LIBRARY=os.environ["OSTREL_SIM_PATH"], OSTREL_SIM_STATE=state, XDG_CONFIG_HOME=work)
+        env.pop("OSTREL_SIM_TRACE", None)
+        script = os.path.join(work, "setup.py")
+        subprocess.run([CTL, "export", "--format", "python", script], env=env, check=True, timeout=60)
+        dump = subprocess.run([CTL, "dump"], env=env, check=True, capture_output=True, text=True, timeout=60).stdout
+        as_read = [int(line.split(", ")[1], 16) for line in dump.splitlines()]
+
+        # Run with Debian's Python against a server on a chip at its power-on values.
+        server = self.start()
+        start = len(server.trace())
+        run = subprocess.run(["/usr/bin/python3", script, server.resource], capture_output=True, text=True, timeout=120)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
+        self.assertEqual(run.stdout, "applied and checked 29 registers\n")
+        inst = self.instrument(server)
+        self.assertEqual([int(v) for v in inst.query("REG:ALL?").split(",")], as_read)
+        writes = [l for l in self.board_lines(server, start) if l.startswith("_writeData")]
+        self.assertEqual(writes, [write_trace(0x40 + i, v) for i, v in enumerate(bench) if 0x40 + i not in (0x45, 0x56)])
+
+        # A server that refuses the writes fails the script, naming the refusal.
+        read_only = self.start("--read-only")
+        run = subprocess.run(["/usr/bin/python3", script, read_only.resource], capture_output=True, text=True, timeout=120)
+        self.assertEqual(run.returncode, 2)
+        self.assertIn('-203,"Command protected;the server is read-only"', run.stderr)
+
+    def start_dir(self):
+        d = tempfile.TemporaryDirectory(prefix="evm-export-")
+        self.addCleanup(d.cleanup)
+        return d.name
 
     def test_lines_and_reset(self):
         server = self.start()
