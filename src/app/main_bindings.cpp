@@ -97,6 +97,11 @@ QStringList TForm1::bindingProblems() const
             problems << QStringLiteral("%1 has Tag %2, its row is %3").arg(QLatin1String(name)).arg(tagOf(control)).arg(row);
     };
     for (size_t i = 0; i < sliderTable.size(); ++i) {
+        if (const evm::RegisterField *f = fieldOf(kSliderRows[i].field); f && !evm::attenuatorZeroDb(*f)) {
+            problems << QStringLiteral("%1 (row %2) names %3, which is no attenuator")
+                            .arg(QLatin1String(kSliderRows[i].track)).arg(i).arg(QLatin1String(kSliderRows[i].field));
+            continue;
+        }
         check(sliderTable[i].track, kSliderRows[i].track, kSliderRows[i].field, int(i));
         check(sliderTable[i].edit, kSliderRows[i].edit, kSliderRows[i].field, int(i));
     }
