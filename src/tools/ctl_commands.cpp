@@ -605,7 +605,8 @@ constexpr Command kCommands[] = {
     {"get", "FIELD", 1, 1, "read one field by name",
      "Reads the field's register from the chip and prints the field's value in\n"
      "decimal. FIELD is a name such as DEMP, FMTDA, ATDA1, MUTDA3, ZERO1 or SRDA, in\n"
-     "any case; an unknown name lists the valid ones.", getField},
+     "any case; a mistyped name is answered with the nearest names, or with all of\n"
+     "them when none is near. show prints what the value means.", getField},
     {"show", "[FIELD...]", 0, 1000, "every field, or those named, with its meaning",
      "Reads the registers from the chip and prints one line a field: its name, register,\n"
      "bits, value in decimal and what the value means: the item the window shows for it\n"
@@ -633,10 +634,10 @@ constexpr Command kCommands[] = {
      "faulty line stops the run: its file name, line number and message are the error,\n"
      "with how many writes before it took effect. A write that the board refuses stops\n"
      "the run too. SCRIPT - reads the script from standard input.\n"
-     "--check reads the whole script without the board and warns, naming file and line,\n"
-     "of writes to a register outside 0x40..0x5E and to the status flag registers 0x45\n"
-     "and 0x56; the exit status stays 0 unless --strict, which also runs nothing unless\n"
-     "the whole script passes.", runScript},
+     "--check checks the script without the board, to its end or its first faulty line,\n"
+     "and warns, naming file and line, of writes to a register outside 0x40..0x5E and to\n"
+     "the status flag registers 0x45 and 0x56; the exit status stays 0 unless --strict,\n"
+     "with which a run also checks first and runs nothing unless the script passes.", runScript},
     {"export", "[FILE]", 0, 1, "the chip's setup for firmware, a Linux system or a script",
      "Reads registers 0x40..0x5E from the chip and writes the writes that bring a chip\n"
      "from its power-on values to that setup, in register order, to FILE (replaced\n"
