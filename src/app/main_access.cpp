@@ -67,6 +67,14 @@ void TForm1::WriteClick()
     // The data text is converted first, so with both texts wrong it is the one reported.
     const int32_t data = evm::toInteger(ui->RDA_data->text().toStdString());
     const int32_t reg = evm::toInteger(ui->RDA_reg->text().toStdString());
+    // A register holds eight bits. Writing the low ones of a larger value would log a line
+    // ("0x41, 0x1FF") that a script run of the saved history stops at, half way through.
+    if (data < 0 || data > 0xFF) {
+        UiSeam::current().errorReport(
+            QStringLiteral("%1 is not a register value: the data must be 0x00 to 0xFF (0 to 255). Nothing was written.")
+                .arg(ui->RDA_data->text().trimmed()));
+        return;
+    }
     WriteRegister(static_cast<uint32_t>(reg), data);
     RefreshControls();
 }
