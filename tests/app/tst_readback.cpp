@@ -260,6 +260,7 @@ void TestReadBack::autoReadWaitsForHandlers_data()
     QTest::newRow("master mute's pause") << "mute";
     QTest::newRow("script") << "script";
     QTest::newRow("box") << "box";
+    QTest::newRow("track bar held") << "drag";
 }
 
 void TestReadBack::autoReadWaitsForHandlers()
@@ -288,6 +289,11 @@ void TestReadBack::autoReadWaitsForHandlers()
         f.close();
         fx->seam.fileNames = {f.fileName()};
         action(*fx, "Open1")->trigger();
+    } else if (handler == QLatin1String("drag")) { // held down, as a drag holds it between its moves
+        auto *track = fx->find<QSlider>(QStringLiteral("tkDAC2"));
+        track->setSliderDown(true);
+        inside();
+        track->setSliderDown(false);
     } else { // the question before a snapshot replaces a file
         QFile f(fx->file(QStringLiteral("snap.csv")));
         QVERIFY(f.open(QIODevice::WriteOnly));
