@@ -178,6 +178,7 @@ private slots:
     void windowStartsAsAgainstALocalBoard();
     void unreachableServerIsNoBoard();
     void lostConnectionUntilTheNextInit();
+    void readAllShowsAnotherClientsChange();
     void windowSaysWhyTheServerIsGone();
     void silentServerIsBounded();
     void stalledServerWaitsOneTimeout_data();
@@ -286,6 +287,34 @@ void TestRemote::lostConnectionUntilTheNextInit()
     QCOMPARE(again.stop(), 0);
     QCOMPARE(again.trace().count(QStringLiteral("_close() = 0")), 1);
     QCOMPARE(again.trace().last(), QStringLiteral("_close() = 0"));
+}
+
+void TestRemote::readAllShowsAnotherClientsChange()
+{
+    Server server;
+    QVERIFY(server.port() > 0);
+    qputenv("EVM_BOARD_REMOTE", server.address());
+    AppFixture fx;
+    fx.create();
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_REMOTE_PATH);
+    fx.show();
+    QVERIFY(fx.form->boardPort() != 0);
+    auto *mute = fx.find<QCheckBox>(QStringLiteral("cDAC1"));
+    QVERIFY(!mute->isChecked());
+
+    // A script of another client mutes DAC1 on the board the window shares.
+    QCOMPARE(server.ask("FIELD MUTDA1,1;*OPC?"), QByteArray("1"));
+    const QStringList before = server.trace();
+    fx.form->findChild<QAction *>(QStringLiteral("actReadAll"))->trigger();
+    QVERIFY(mute->isChecked());
+    // The far board saw the 31 reads and nothing else.
+    const QStringList calls = server.trace().mid(before.size());
+    QCOMPARE(calls.size(), 31);
+    for (int i = 0; i < calls.size(); ++i)
+        QVERIFY2(calls[i].startsWith(QStringLiteral("_readData(channel=0, reg=0x%1)").arg(hex2(0x40 + i))), qPrintable(calls[i]));
+    QVERIFY(historyOf(fx).isEmpty());
+    fx.destroy();
+    QCOMPARE(server.stop(), 0);
 }
 
 void TestRemote::windowSaysWhyTheServerIsGone()
