@@ -67,6 +67,8 @@ BenchRows benchStartup(const QString &programPath, const QString &baselinePath, 
 // WriteRegister with history on and off, RefreshControls, a track bar drag, saving the history.
 BenchRows benchWrites(const Floors &floors);
 BenchRows benchScript(const QString &selfPath, int runs);
+// Read all and the automatic read, against the bare reads; a click while every register is read.
+BenchRows benchReadBack();
 // A register read through the Linux board library against the bare libi2c call (a child process).
 BenchRows benchLinuxBoard(const QString &childPath);
 // The instrument server and the remote board library.

@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
     const QString dir = QCoreApplication::applicationDirPath();
     const int runs = qEnvironmentVariableIsSet("EVM_BENCH_RUNS") ? qEnvironmentVariableIntValue("EVM_BENCH_RUNS") : 30;
 
-    // --only startup|writes|script|linux|serve|tool runs one group, for a profiler.
+    // --only startup|writes|readback|script|linux|serve|tool runs one group, for a profiler.
     const QString only = args.size() == 3 && args[1] == QStringLiteral("--only") ? args[2] : QString();
     auto wanted = [&](const char *group) { return only.isEmpty() || only == QLatin1String(group); };
 
@@ -76,6 +76,8 @@ int main(int argc, char *argv[])
         rows << benchStartup(QDir(dir).filePath(QStringLiteral("evm5170")), QDir(dir).filePath(QStringLiteral("evm5170-bench-empty")), runs);
     if (wanted("writes"))
         rows << benchWrites(floors);
+    if (wanted("readback"))
+        rows << benchReadBack();
     if (wanted("script"))
         rows << benchScript(QCoreApplication::applicationFilePath(), 5);
     if (wanted("linux"))

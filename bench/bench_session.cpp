@@ -18,8 +18,10 @@ void setSimulatorLog(bool enabled)
     set(enabled ? 1 : 0);
 }
 
-BenchSession::BenchSession()
+BenchSession::BenchSession(const QByteArray &settings)
 {
+    if (!settings.isEmpty())
+        fx.writeSettings(settings);
     fx.create_and_show();
     if (!fx.form->boardPort())
         qFatal("the simulated board did not answer");

@@ -13,7 +13,8 @@
 class BenchSession
 {
 public:
-    BenchSession();
+    // settings: the settings file's text, when the benchmark needs one.
+    explicit BenchSession(const QByteArray &settings = {});
     AppFixture fx;
     QPlainTextEdit *memo = nullptr;
 };

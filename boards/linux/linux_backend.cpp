@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -25,6 +26,35 @@ constexpr const char kConsumer[] = "evm5170";
 constexpr int32_t kFirstChipAddress = 0x44;
 constexpr int32_t kLastChipAddress = 0x47;
 
+// Why the last open or access failed, for the user (ostrel_last_error).
+std::string g_reason;
+
+// A failure at open: said on stderr as ever, and kept as the reason.
+void complain(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void complain(const char *format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    g_reason = text;
+    warn("%s", text);
+}
+
+// A failed transfer: kept as the reason only, since a window may make thousands of them.
+void because(const std::string &device, const std::string &what)
+{
+    g_reason = device + ": " + what;
+}
+
+std::string hex2(int32_t v)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X", unsigned(v) & 0xFFFFFFFFu);
+    return text;
+}
+
 int32_t systemError(int error)
 {
     if (error == ENXIO || error == EREMOTEIO)
@@ -38,11 +68,11 @@ bool isCharacterDevice(const std::string &path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        warn("%s: %s", path.c_str(), std::strerror(errno));
+        complain("%s: %s", path.c_str(), std::strerror(errno));
         return false;
     }
     if (!S_ISCHR(st.st_mode)) {
-        warn("%s: not a character device", path.c_str());
+        complain("%s: not a character device", path.c_str());
         return false;
     }
     return true;
@@ -55,7 +85,7 @@ int openDevice(const std::string &path)
         return -1;
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        warn("%s: %s", path.c_str(), std::strerror(errno));
+        complain("%s: %s", path.c_str(), std::strerror(errno));
     return fd;
 }
 
@@ -64,6 +94,7 @@ int openDevice(const std::string &path)
 int32_t LinuxBackend::open(int32_t, const OstrelConnectionSettings &settings)
 {
     close();
+    g_reason.clear();
     // Read at every open, so that an edit takes effect at the next Reconnect.
     configPath_ = configPath();
     std::string error;
@@ -71,7 +102,7 @@ int32_t LinuxBackend::open(int32_t, const OstrelConnectionSettings &settings)
     configured_ = config.has_value();
     if (!config) {
         configError_ = error;
-        warn("%s", error.c_str());
+        complain("%s", error.c_str());
         return 0;
     }
     configError_.clear();
@@ -83,7 +114,7 @@ int32_t LinuxBackend::open(int32_t, const OstrelConnectionSettings &settings)
     else if (settings.interfaceCode == OSTREL_INTERFACE_SPI)
         ok = openSpi();
     else
-        warn("interface code %d is neither IIC (%d) nor SPI (%d)", int(settings.interfaceCode), OSTREL_INTERFACE_IIC,
+        complain("interface code %d is neither IIC (%d) nor SPI (%d)", int(settings.interfaceCode), OSTREL_INTERFACE_IIC,
              OSTREL_INTERFACE_SPI);
     if (ok)
         ok = openLines();
@@ -97,7 +128,7 @@ int32_t LinuxBackend::open(int32_t, const OstrelConnectionSettings &settings)
 bool LinuxBackend::openIic(int32_t address)
 {
     if (config_.iicDevice.empty()) {
-        warn("%s: no Device in [IIC]", configPath_.c_str());
+        complain("%s: no Device in [IIC]", configPath_.c_str());
         return false;
     }
     fd_ = openDevice(config_.iicDevice);
@@ -106,22 +137,23 @@ bool LinuxBackend::openIic(int32_t address)
     bus_ = Bus::Iic;
     unsigned long funcs = 0;
     if (::ioctl(fd_, I2C_FUNCS, &funcs) != 0) {
-        warn("%s: %s", config_.iicDevice.c_str(), std::strerror(errno));
+        complain("%s: %s", config_.iicDevice.c_str(), std::strerror(errno));
         return false;
     }
     if ((funcs & (I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA))
         != (I2C_FUNC_SMBUS_READ_BYTE_DATA | I2C_FUNC_SMBUS_WRITE_BYTE_DATA)) {
-        warn("%s: the adapter cannot do SMBus byte-data transfers", config_.iicDevice.c_str());
+        complain("%s: the adapter cannot do SMBus byte-data transfers", config_.iicDevice.c_str());
         return false;
     }
     // Any other address is not the chip's (an interface switch hands over an SPI address
     // 0..3, and 0 is the bus's general call): it answers 0x0101 without touching the bus.
+    address_ = address;
     addressable_ = address >= kFirstChipAddress && address <= kLastChipAddress;
     if (addressable_ && ::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(address)) != 0) {
         if (errno == EBUSY)
-            warn("%s: address 0x%02X is taken by a kernel driver", config_.iicDevice.c_str(), unsigned(address));
+            complain("%s: address 0x%02X is taken by a kernel driver", config_.iicDevice.c_str(), unsigned(address));
         else
-            warn("%s: address 0x%02X: %s", config_.iicDevice.c_str(), unsigned(address), std::strerror(errno));
+            complain("%s: address 0x%02X: %s", config_.iicDevice.c_str(), unsigned(address), std::strerror(errno));
         return false;
     }
     return true;
@@ -130,7 +162,7 @@ bool LinuxBackend::openIic(int32_t address)
 bool LinuxBackend::openSpi()
 {
     if (config_.spiDevice.empty()) {
-        warn("%s: no Device in [SPI]", configPath_.c_str());
+        complain("%s: no Device in [SPI]", configPath_.c_str());
         return false;
     }
     fd_ = openDevice(config_.spiDevice);
@@ -148,7 +180,7 @@ bool LinuxBackend::openSpi()
     else if (::ioctl(fd_, SPI_IOC_WR_MAX_SPEED_HZ, &speed) != 0)
         what = "speed";
     if (what) {
-        warn("%s: cannot set the %s: %s", config_.spiDevice.c_str(), what, std::strerror(errno));
+        complain("%s: cannot set the %s: %s", config_.spiDevice.c_str(), what, std::strerror(errno));
         return false;
     }
     return true;
@@ -163,18 +195,18 @@ bool LinuxBackend::openLines()
                 return false;
             gpiod_chip *opened = gpiod_chip_open(m.chip.c_str());
             if (!opened) {
-                warn("%s: %s", m.chip.c_str(), std::strerror(errno));
+                complain("%s: %s", m.chip.c_str(), std::strerror(errno));
                 return false;
             }
             chips_.push_back({m.chip, opened});
             chip = chips_.end() - 1;
         }
         if (m.offset >= gpiod_chip_num_lines(chip->chip)) {
-            warn("line %d: %s has no line %u (it has %u)", m.boardLine, m.chip.c_str(), m.offset,
+            complain("line %d: %s has no line %u (it has %u)", m.boardLine, m.chip.c_str(), m.offset,
                  gpiod_chip_num_lines(chip->chip));
             return false;
         }
-        lines_[size_t(m.boardLine)] = Line{chip->chip, m.offset, nullptr};
+        lines_[size_t(m.boardLine)] = Line{chip->chip, chip->path, m.offset, nullptr};
     }
     return true;
 }
@@ -206,23 +238,42 @@ int32_t LinuxBackend::spiFrame(uint8_t first, uint8_t second, uint8_t &clockedIn
     transfer.len = sizeof tx;
     transfer.speed_hz = config_.spiSpeedHz;
     transfer.bits_per_word = 8;
-    if (::ioctl(fd_, SPI_IOC_MESSAGE(1), &transfer) < 0)
-        return systemError(errno);
+    if (::ioctl(fd_, SPI_IOC_MESSAGE(1), &transfer) < 0) {
+        const int error = errno;
+        because(config_.spiDevice, std::strerror(error));
+        return systemError(error);
+    }
     clockedIn = rx[1];
     return OSTREL_OK;
+}
+
+int32_t LinuxBackend::iicFailure(int error)
+{
+    if (error == ENXIO || error == EREMOTEIO)
+        because(config_.iicDevice, "nothing answers at 0x" + hex2(address_));
+    else
+        because(config_.iicDevice, std::strerror(error));
+    return systemError(error);
+}
+
+int32_t LinuxBackend::notAddressable()
+{
+    because(config_.iicDevice, "0x" + hex2(address_) + " is none of the chip's addresses 0x44 to 0x47");
+    return OSTREL_NO_ACKNOWLEDGE;
 }
 
 int32_t LinuxBackend::readRegister(int32_t reg, uint8_t &value)
 {
     value = 0;
+    g_reason.clear();
     if (reg < 0 || reg > 0xFF)
         return OSTREL_BAD_REGISTER;
     if (bus_ == Bus::Iic) {
         if (!addressable_)
-            return OSTREL_NO_ACKNOWLEDGE;
+            return notAddressable();
         const int32_t r = i2c_smbus_read_byte_data(fd_, uint8_t(reg));
         if (r < 0)
-            return systemError(-r);
+            return iicFailure(-r);
         value = uint8_t(r);
         return OSTREL_OK;
     }
@@ -237,13 +288,14 @@ int32_t LinuxBackend::readRegister(int32_t reg, uint8_t &value)
 
 int32_t LinuxBackend::writeRegister(int32_t reg, uint8_t value)
 {
+    g_reason.clear();
     if (reg < 0 || reg > 0xFF)
         return OSTREL_BAD_REGISTER;
     if (bus_ == Bus::Iic) {
         if (!addressable_)
-            return OSTREL_NO_ACKNOWLEDGE;
+            return notAddressable();
         const int32_t r = i2c_smbus_write_byte_data(fd_, uint8_t(reg), value);
-        return r < 0 ? systemError(-r) : OSTREL_OK;
+        return r < 0 ? iicFailure(-r) : OSTREL_OK;
     }
     if (bus_ == Bus::Spi) {
         if (reg & config_.readFlag)
@@ -256,9 +308,14 @@ int32_t LinuxBackend::writeRegister(int32_t reg, uint8_t value)
 
 int32_t LinuxBackend::writeLine(int32_t line, uint8_t level)
 {
+    g_reason.clear();
     if (line < 0 || line >= OSTREL_LINE_COUNT)
         return OSTREL_BAD_REGISTER;
     Line &l = lines_[size_t(line)];
+    auto failed = [&](int error) {
+        because(l.path + " line " + std::to_string(l.offset), std::strerror(error));
+        return systemError(error);
+    };
     // The board's other lines (11 to 15 belong to the original board's bridge) have nowhere to go.
     if (!l.chip)
         return OSTREL_OK;
@@ -268,11 +325,16 @@ int32_t LinuxBackend::writeLine(int32_t line, uint8_t level)
         // chip's reset) never dips while it is taken over.
         gpiod_line *g = gpiod_chip_get_line(l.chip, l.offset);
         if (!g || gpiod_line_request_output(g, kConsumer, value) != 0)
-            return systemError(errno);
+            return failed(errno);
         l.requested = g;
         return OSTREL_OK;
     }
-    return gpiod_line_set_value(l.requested, value) == 0 ? OSTREL_OK : systemError(errno);
+    return gpiod_line_set_value(l.requested, value) == 0 ? OSTREL_OK : failed(errno);
+}
+
+std::string LinuxBackend::lastError() const
+{
+    return g_reason;
 }
 
 std::string LinuxBackend::describe() const

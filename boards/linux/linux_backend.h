@@ -34,6 +34,8 @@ public:
     int32_t writeRegister(int32_t reg, uint8_t value) override;
     int32_t writeLine(int32_t line, uint8_t level) override;
     int32_t version() override { return kVersion; }
+    // Why the last open or access failed: the device or line and the system's words for it.
+    std::string lastError() const override;
 
     // How the board is reached, a "key: value" line each, for the tool's info: the file,
     // the device, and every mapped line. What the last open() read.
@@ -46,6 +48,8 @@ private:
     bool openSpi();
     bool openLines();
     int32_t spiFrame(uint8_t first, uint8_t second, uint8_t &clockedIn);
+    int32_t iicFailure(int error);
+    int32_t notAddressable();
 
     std::string configPath_;
     std::string configError_;
@@ -54,6 +58,7 @@ private:
     Bus bus_ = Bus::None;
     int fd_ = -1;
     bool addressable_ = false;
+    int32_t address_ = 0;
 
     struct Chip {
         std::string path;
@@ -62,6 +67,7 @@ private:
     std::vector<Chip> chips_;
     struct Line {
         gpiod_chip *chip = nullptr; // null: the board line is not mapped
+        std::string path;
         unsigned offset = 0;
         gpiod_line *requested = nullptr;
     };

@@ -131,6 +131,9 @@ public:
     int32_t readRegister(int32_t reg, uint8_t &value) override
     {
         pause();
+        // Others share the chip through the state file: a read shows what they saved meanwhile.
+        if (!statePath_.empty())
+            followState();
         int32_t code = board.refusal(reg);
         if (code == OSTREL_OK)
             code = board.injected(OSTREL_SIM_FAULT_READ);
@@ -192,10 +195,24 @@ private:
     {
         ostrel::loadState(statePath_, board.chip);
         board.loaded = ostrel::storedRegisters(board.chip);
+        stamp_ = ostrel::stateStamp(statePath_);
     }
-    void saveState() const { ostrel::saveState(statePath_, board.chip, board.loaded); }
+    void saveState()
+    {
+        ostrel::saveState(statePath_, board.chip, board.loaded);
+        stamp_ = ostrel::stateStamp(statePath_);
+    }
+    void followState()
+    {
+        const ostrel::StateStamp now = ostrel::stateStamp(statePath_);
+        if (now == stamp_)
+            return;
+        ostrel::followState(statePath_, board.chip, board.loaded);
+        stamp_ = now;
+    }
 
     std::string statePath_;
+    ostrel::StateStamp stamp_;
     long long delayUs_ = 0;
 };
 

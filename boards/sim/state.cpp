@@ -306,4 +306,32 @@ void saveState(const std::string &path, const Chip &chip, const Registers &loade
         warn("OSTREL_SIM_STATE: cannot write %s: %s", path.c_str(), std::strerror(error));
 }
 
+StateStamp stateStamp(const std::string &path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return {};
+    return {static_cast<unsigned long long>(status.st_dev), static_cast<unsigned long long>(status.st_ino),
+            static_cast<unsigned long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
+            static_cast<long long>(status.st_mtim.tv_nsec)};
+}
+
+void followState(const std::string &path, Chip &chip, Registers &loaded)
+{
+    const std::string file = resolvedPath(path);
+    std::optional<Registers> values;
+    {
+        FileLock lock(file);
+        values = readState(file, path, false);
+    }
+    if (!values)
+        return;
+    for (size_t i = 0; i < values->size(); ++i) {
+        if ((*values)[i] == loaded[i])
+            continue;
+        chip.poke(Chip::kFirstRegister + int(i), (*values)[i]);
+        loaded[i] = (*values)[i];
+    }
+}
+
 } // namespace ostrel

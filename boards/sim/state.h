@@ -33,4 +33,18 @@ void loadState(const std::string &path, Chip &chip);
 // written in place; a failure is reported on stderr and leaves the file as it was.
 void saveState(const std::string &path, const Chip &chip, const Registers &loaded);
 
+// The file's identity and last change, to tell when another run has saved it since.
+struct StateStamp {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long seconds = 0, nanoseconds = 0;
+    bool operator==(const StateStamp &) const = default;
+};
+// The stamp of the file a path names; all zero when there is no regular file.
+StateStamp stateStamp(const std::string &path);
+
+// Another run saved the file meanwhile (the tool, a server's board): the registers it changed
+// against loaded are laid over the chip, and loaded follows the file, so this session's own
+// changes of other registers stay and are saved at its close as before.
+void followState(const std::string &path, Chip &chip, Registers &loaded);
+
 } // namespace ostrel

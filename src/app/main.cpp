@@ -29,6 +29,7 @@
 #include <QKeySequence>
 #include <QSlider>
 #include <QProgressBar>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -296,6 +297,8 @@ void TForm1::closeEvent(QCloseEvent *event)
 void TForm1::FormClose()
 {
     m_closed = true;
+    if (m_autoRead)
+        m_autoRead->stop();
     // Whatever still arrives before the program ends finds no board (the port is 0 once closed).
     boardSession.end();
     // Every value was written through when it was set: nothing is left to flush.
@@ -374,6 +377,17 @@ void TForm1::connectHandlers()
     connect(ui->Exit1, &QAction::triggered, this, [this] { ExitClick(); });
     connect(ui->RegisterMap1, &QAction::triggered, this, [this] { RegisterMap1Click(); });
     connect(ui->About2, &QAction::triggered, this, [this] { guard([this] { About2Click(); }); });
+    // Read all is for a window at rest: inside another handler (a key pressed in a pause) it
+    // would show a chip half way through that handler's work.
+    ui->actReadAll->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(ui->actReadAll, &QAction::triggered, this, [this] {
+        if (m_handlerDepth == 0)
+            guard([this] { ReadAllClick(); });
+    });
+    m_autoRead = new QTimer(this);
+    connect(m_autoRead, &QTimer::timeout, this, &TForm1::autoReadTick);
+    connect(ui->actAutoRead, &QAction::toggled, this, [this] { AutoReadToggled(false); });
+    connect(ui->actAutoReadAll, &QAction::toggled, this, [this] { AutoReadToggled(true); });
 
     for (PressableImage *img : {ui->imgSave, ui->imgClear, ui->imgRead, ui->imgWrite, ui->imgExit}) {
         connect(img, &PressableImage::mouseDown, this, &TForm1::imgMouseDown);

@@ -20,6 +20,7 @@ class QSlider;
 class QToolButton;
 class PressableImage;
 class RadioGroup;
+class QTimer;
 
 namespace Ui {
 class TForm1;
@@ -128,6 +129,19 @@ public:
     void DinMuxClick(QCheckBox *sender);
     void selDoutClick();
 
+    // --- reading the chip back, and the connection's state (main_readback.cpp)
+    // Every register read back into the shadow and shown, without a write, a line or a reset.
+    void ReadAllClick();
+    void AutoReadToggled(bool all);
+    void autoReadTick();
+    // The time between two automatic reads, from the settings file.
+    int autoReadIntervalMs() const;
+    // The outcome of one library access: a failure shows in the status and the picture until
+    // the next access that succeeds; kind is RDERR, WRERR or SPERR.
+    void noteAccess(const char *kind, int32_t code);
+    // What the status text shows after a failed access; empty while the accesses succeed.
+    const QString &communicationFault() const { return m_commFault; }
+
     // --- scripts and files (main_files.cpp)
     bool RunScript(const QString &path, bool showProgress);
     void Open1Click();
@@ -197,6 +211,18 @@ private:
     void connectHandlers();
     void connectBindings();
     void setLamp(QLabel *lamp, int picture);
+    // One register read, with the error rule of ReadRegister; false when it failed.
+    bool readRegister(int32_t reg, uint8_t &value);
+    // The registers read back as ReadAllClick does; false at the first read that failed.
+    bool readAll();
+    // The flag registers read onto the lamps; false when a read failed.
+    bool readFlags();
+    void showFlags(uint8_t zero, uint8_t overflow);
+    void stopAutoRead();
+    // The status text, the picture and its tip as the connection stands.
+    void showConnectionState();
+    // The text of a failed access's message: the library's reason, when it gives one, beneath it.
+    QString withLibraryReason(QString text);
     // The status bar and connection picture once a board has answered.
     void showBoardFound();
     // No board answered: the busy window goes, the status and picture say so, and the box
@@ -208,6 +234,9 @@ private:
     // The level the control that drives a board line gives it as it stands.
     uint8_t lineLevelFromControls(int32_t line) const;
 
+    QTimer *m_autoRead = nullptr;
+    int m_autoReadMs = 0;
+    QString m_commFault;
     bool m_shown = false;
     bool m_closed = false;
     int m_handlerDepth = 0;

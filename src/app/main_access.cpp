@@ -16,8 +16,10 @@ void TForm1::WriteBoardPin(int pin, uint8_t value)
     if (boardPort() == 0 || ioSuppressed)
         return;
     // Every failing line write is reported: they are few and each one matters.
-    if (const int32_t code = boardSession.writeLine(pin, value); code != 0)
-        UiSeam::current().showMessage(QString::fromStdString(evm::communicationErrorText("SPERR", code)));
+    const int32_t code = boardSession.writeLine(pin, value);
+    noteAccess("SPERR", code);
+    if (code != 0)
+        UiSeam::current().showMessage(withLibraryReason(QString::fromStdString(evm::communicationErrorText("SPERR", code))));
 }
 
 void TForm1::WriteRegister(uint32_t reg, int32_t value)
@@ -26,9 +28,10 @@ void TForm1::WriteRegister(uint32_t reg, int32_t value)
         return;
     if (!ioSuppressed) {
         const int32_t code = boardSession.write(static_cast<int32_t>(reg), static_cast<uint8_t>(value));
+        noteAccess("WRERR", code);
         if (code != 0 && !commErrorShown) {
             commErrorShown = true;
-            UiSeam::current().showMessage(QString::fromStdString(evm::communicationErrorText("WRERR", code)));
+            UiSeam::current().showMessage(withLibraryReason(QString::fromStdString(evm::communicationErrorText("WRERR", code))));
         }
     }
     if (const auto row = shadow.store(reg, value); row && RegViewForm)
@@ -39,15 +42,25 @@ void TForm1::WriteRegister(uint32_t reg, int32_t value)
 
 uint8_t TForm1::ReadRegister(int32_t reg)
 {
+    uint8_t value = 0;
+    readRegister(reg, value);
+    return value;
+}
+
+bool TForm1::readRegister(int32_t reg, uint8_t &value)
+{
+    value = 0;
     if (boardPort() == 0)
-        return 0;
+        return false;
     const evm::BoardSession::Access read = boardSession.read(reg);
+    noteAccess("RDERR", read.code);
     if (read.code != 0 && !commErrorShown) {
         commErrorShown = true;
-        UiSeam::current().showMessage(QString::fromStdString(evm::communicationErrorText("RDERR", read.code))
-                                      + QStringLiteral("\nPlease check interface setting."));
+        UiSeam::current().showMessage(withLibraryReason(QString::fromStdString(evm::communicationErrorText("RDERR", read.code))
+                                                        + QStringLiteral("\nPlease check interface setting.")));
     }
-    return read.value;
+    value = read.value;
+    return read.code == 0;
 }
 
 void TForm1::appendHistory(const QString &line)
@@ -67,6 +80,14 @@ void TForm1::WriteClick()
     // The data text is converted first, so with both texts wrong it is the one reported.
     const int32_t data = evm::toInteger(ui->RDA_data->text().toStdString());
     const int32_t reg = evm::toInteger(ui->RDA_reg->text().toStdString());
+    // A register holds eight bits. Writing the low ones of a larger value would log a line
+    // ("0x41, 0x1FF") that a script run of the saved history stops at, half way through.
+    if (data < 0 || data > 0xFF) {
+        UiSeam::current().errorReport(
+            QStringLiteral("%1 is not a register value: the data must be 0x00 to 0xFF (0 to 255). Nothing was written.")
+                .arg(ui->RDA_data->text().trimmed()));
+        return;
+    }
     WriteRegister(static_cast<uint32_t>(reg), data);
     RefreshControls();
 }
@@ -84,16 +105,19 @@ void TForm1::setStatusText(const QString &text)
     statusLabel->setText(text);
 }
 
+// A failure since the last good access still shows: only an access that succeeds, a Read all
+// or a Reconnect clears it.
 void TForm1::showBoardFound()
 {
-    setStatusText(QStringLiteral("Ready"));
-    ShowConnectionPicture(true);
+    showConnectionState();
 }
 
 void TForm1::showNoBoard(const QString &boxText)
 {
     SplashForm->hide();
+    m_commFault.clear();
     setStatusText(QLatin1String(evm::NoBoardText));
+    ui->imgConnection->setToolTip(QString());
     ShowConnectionPicture(false);
     // The library's reason, when it gives one (a server it could not reach), on a line of its own.
     const std::string why = boardSession.library().lastError();

@@ -49,6 +49,7 @@ void TForm1::readSettings()
 
     ui->cbAddr->setEnabled(rgInterface->itemIndex() == kIic);
     ApplyInterfaceChoice(rgInterface->itemIndex());
+    m_autoReadMs = evm::readAutoReadInterval(settingsFile.get());
 }
 
 void TForm1::ApplyInterfaceChoice(int itemIndex)
@@ -94,6 +95,7 @@ void TForm1::bBDRSTClick()
     ioSuppressed = true;
     commErrorShown = false;
     boardSession.disconnect();
+    m_commFault.clear(); // a new connection: what failed on the old one is history
     UiSeam::current().sleepMs(1000);
     SplashForm->repaintNow();
     ApplyInterfaceChoice(rgInterface->itemIndex());

@@ -185,16 +185,19 @@ QPixmap drawConnectionPlate(int index)
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
 
-    const bool connected = index == 1;
-    const QColor fill = connected ? QColor(0xA8, 0xF0, 0xA0) : QColor(0xFF, 0xA8, 0xA8);
-    const QColor edge = connected ? QColor(0x3C, 0x96, 0x3C) : QColor(0xC0, 0x48, 0x48);
+    // Not connected, connected, and connected but the last access failed.
+    static const std::array<QColor, 3> fills{QColor(0xFF, 0xA8, 0xA8), QColor(0xA8, 0xF0, 0xA0), QColor(0xFF, 0xD8, 0x70)};
+    static const std::array<QColor, 3> edges{QColor(0xC0, 0x48, 0x48), QColor(0x3C, 0x96, 0x3C), QColor(0xB0, 0x80, 0x10)};
+    static const std::array<const char *, 3> words{"No EVM", "Connected", "Error"};
+    const QColor fill = fills[size_t(index)];
+    const QColor edge = edges[size_t(index)];
     const QRectF pill = QRectF(0.5, 0.5, size.width() - 1, size.height() - 1);
     const double radius = pill.height() / 2;
     p.setPen(QPen(edge, 1));
     p.setBrush(fill);
     p.drawRoundedRect(pill, radius, radius);
 
-    const QString text = connected ? QStringLiteral("Connected") : QStringLiteral("No EVM");
+    const QString text = QLatin1String(words[size_t(index)]);
     const QRect textBox(7, 1, size.width() - 14, size.height() - 2);
     p.setFont(fittedFont(text, textBox.size(), 12, false));
     p.setPen(Qt::black);
@@ -261,9 +264,9 @@ QPixmap logo()
 
 QPixmap connectionPlate(int index)
 {
-    if (index < 0 || index > 1)
+    if (index < 0 || index > 2)
         return {};
-    static std::array<std::optional<QPixmap>, 2> cache;
+    static std::array<std::optional<QPixmap>, 3> cache;
     if (!cache[index])
         cache[index] = drawConnectionPlate(index);
     return *cache[index];

@@ -5,6 +5,7 @@
 #include "inttext.h"
 #include "textfiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -124,6 +125,18 @@ InterfaceChoice readInterfaceChoice(const SettingsFile *file)
         c.addressItem = c.chosenAddress;
     }
     return c;
+}
+
+int readAutoReadInterval(const SettingsFile *file)
+{
+    if (!file || !file->readable())
+        return DefaultAutoReadMs;
+    const ini::Document settings(file->text());
+    const auto text = settings.wellFormed() ? settings.text(kSettingsAutoReadKey) : std::nullopt;
+    const auto ms = text ? parseInteger(*text) : std::nullopt;
+    if (!ms)
+        return DefaultAutoReadMs;
+    return std::clamp(*ms, int32_t(MinAutoReadMs), int32_t(MaxAutoReadMs));
 }
 
 InterfaceOutcome interfaceFromOptions(const InterfaceOptions &options)

@@ -72,4 +72,13 @@ bool writeSetting(std::unique_ptr<SettingsFile> &settings, std::string_view key,
 inline constexpr std::string_view kSettingsTypeKey = "SerialInterface/Type";
 inline constexpr std::string_view kSettingsAddrKey = "SerialInterface/Addr";
 
+// The window's automatic read of the chip: its interval in milliseconds, [View] AutoReadMs.
+// A value that is not a whole number (or no file) gives the default; one outside the range is
+// brought into it: a bus read every few milliseconds would leave the window no time of its own.
+inline constexpr std::string_view kSettingsAutoReadKey = "View/AutoReadMs";
+inline constexpr int DefaultAutoReadMs = 500;
+inline constexpr int MinAutoReadMs = 20;
+inline constexpr int MaxAutoReadMs = 60000;
+int readAutoReadInterval(const SettingsFile *settings);
+
 } // namespace evm

@@ -381,7 +381,12 @@ void TestForms::frameMenus()
     QCOMPARE(f.ui.MainMenu1->actions().at(2)->menu(), f.ui.About1);
     QCOMPARE(texts(f.ui.File1->actions()),
              QStringList({"Open1=&Open script", "SaveRegisterDump=&Save register snapshot", "-", "Exit1=Exit"}));
-    QCOMPARE(texts(f.ui.View1->actions()), QStringList({"RegisterMap1=Register Map"}));
+    QCOMPARE(texts(f.ui.View1->actions()),
+             QStringList({"RegisterMap1=Register Map", "-", "actReadAll=Read &all from the chip",
+                          "actAutoRead=A&utomatic read of the flags", "actAutoReadAll=Automatic read of all &registers"}));
+    // Both automatic reads are off unless the user asks: nothing changes for those who do not.
+    QVERIFY(f.ui.actAutoRead->isCheckable() && !f.ui.actAutoRead->isChecked());
+    QVERIFY(f.ui.actAutoReadAll->isCheckable() && !f.ui.actAutoReadAll->isChecked());
     QCOMPARE(texts(f.ui.About1->actions()), QStringList({"About2=&About"}));
 }
 

@@ -1,9 +1,9 @@
 // A seeded random walk through the real windows: picks, ticks, radio clicks, track bars,
 // typed dB and direct-access text (junk included), the resets, Reconnect, interface and
-// address changes, master mutes (with a user's action inside their pause), flag reads and
-// short scripts, while board faults come and go. After every action the controls show the
-// shadow whenever a board is connected; at the end, with the faults gone and a RESET made
-// with a healthy board, every control shows the chip.
+// address changes, master mutes (with a user's action inside their pause), flag reads,
+// short scripts, Read all and the automatic reads, while board faults come and go. After
+// every action the controls show the shadow whenever a board is connected; at the end, with
+// the faults gone and a RESET made with a healthy board, every control shows the chip.
 //
 // EVM_MONKEY_SEED=n replays one seed; EVM_MONKEY_SEEDS=k walks seeds 1..k;
 // EVM_MONKEY_STEPS sets the number of actions a seed.
@@ -268,6 +268,19 @@ void Monkey::act(bool nested)
         }
         break;
     }
+    case 16: { // Read all, by menu or by its key
+        say(QStringLiteral("Read all"));
+        f->findChild<QAction *>(QStringLiteral("actReadAll"))->trigger();
+        break;
+    }
+    case 17: { // the automatic reads on and off, and a while for them to run
+        QAction *a = f->findChild<QAction *>(chance(50) ? QStringLiteral("actAutoRead") : QStringLiteral("actAutoReadAll"));
+        say(QStringLiteral("%1 %2").arg(a->isChecked() ? QStringLiteral("untick") : QStringLiteral("tick"), a->objectName()));
+        a->trigger();
+        if (!nested)
+            QTest::qWait(3 * f->autoReadIntervalMs());
+        break;
+    }
     default: { // the commonest: ticks and picks again
         QCheckBox *box = f->checkTable[size_t(below(int(f->checkTable.size())))].box;
         say(QStringLiteral("tick %1").arg(box->objectName()));
@@ -312,6 +325,7 @@ void TestMonkey::walk()
     QFETCH(unsigned, seed);
     const int steps = qEnvironmentVariableIsSet("EVM_MONKEY_STEPS") ? qEnvironmentVariableIntValue("EVM_MONKEY_STEPS") : 250;
     AppFixture fx;
+    fx.writeSettings("[View]\nAutoReadMs=20\n"); // the automatic reads get their turns within the walk
     fx.create_and_show();
     TForm1 *f = fx.form;
     Monkey monkey(fx, seed);

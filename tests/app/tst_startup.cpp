@@ -67,8 +67,8 @@ private slots:
     void directAccessWithEnter();
     void directAccessOutsideRegisters_data();
     void directAccessOutsideRegisters();
-    void directAccessNotAnInteger_data();
-    void directAccessNotAnInteger();
+    void directAccessRefused_data();
+    void directAccessRefused();
     void directReadWithoutBoard();
     void registerMapColours();
     void registerMapWindow();
@@ -325,7 +325,7 @@ void TestStartup::directAccessOutsideRegisters_data()
     QTest::addColumn<QString>("historyLine");
     QTest::newRow("0x3F") << "0x3F" << "0x12" << "_writeData(channel=0, reg=0x3F, value=0x12) = 0x0005" << "0x3F, 0x12";
     QTest::newRow("0x5F") << "0x5F" << "0x12" << "_writeData(channel=0, reg=0x5F, value=0x12) = 0x0005" << "0x5F, 0x12";
-    QTest::newRow("value above 0xFF") << "0x41" << "0x1FF" << "_writeData(channel=0, reg=0x41, value=0xFF) = 0" << "0x41, 0x1FF";
+    QTest::newRow("0xFF, the largest value") << "0x41" << "0xFF" << "_writeData(channel=0, reg=0x41, value=0xFF) = 0" << "0x41, 0xFF";
 }
 
 void TestStartup::directAccessOutsideRegisters()
@@ -351,7 +351,7 @@ void TestStartup::directAccessOutsideRegisters()
     QCOMPARE(after, before);
 }
 
-void TestStartup::directAccessNotAnInteger_data()
+void TestStartup::directAccessRefused_data()
 {
     QTest::addColumn<QString>("reg");
     QTest::addColumn<QString>("data");
@@ -359,9 +359,14 @@ void TestStartup::directAccessNotAnInteger_data()
     QTest::newRow("bad data") << "0x41" << "0x1G" << "0x1G";
     QTest::newRow("bad register") << "reg" << "0x01" << "reg";
     QTest::newRow("both bad: data first") << "reg" << "" << "''";
+    // A value beyond a byte is refused before anything is written: its history line would stop a
+    // replay of the saved history there, after the lines before it had already changed the chip.
+    QTest::newRow("0x1FF") << "0x41" << "0x1FF" << "0x1FF is not a register value: the data must be 0x00 to 0xFF";
+    QTest::newRow("256") << "0x41" << " 256" << "256 is not a register value";
+    QTest::newRow("negative") << "0x41" << "-1" << "-1 is not a register value";
 }
 
-void TestStartup::directAccessNotAnInteger()
+void TestStartup::directAccessRefused()
 {
     QFETCH(QString, reg);
     QFETCH(QString, data);
@@ -377,6 +382,8 @@ void TestStartup::directAccessNotAnInteger()
     QVERIFY2(errors[0].text.contains(named), qPrintable(errors[0].text));
     QVERIFY(fx.sim.log().isEmpty());
     QVERIFY(historyOf(fx).isEmpty());
+    QCOMPARE(fx.sim.reg(0x41), 0x00);
+    QCOMPARE(int(fx.form->shadow.byte(0x41)), 0x00);
 }
 
 void TestStartup::directReadWithoutBoard()

@@ -410,6 +410,7 @@ void TestWindows::pictureSizes_data()
     QTest::newRow("EXIT") << pictures::buttonPlate("EXIT", {111, 24}) << QSize(111, 24);
     QTest::newRow("No EVM") << pictures::connectionPlate(0) << QSize(72, 19);
     QTest::newRow("Connected") << pictures::connectionPlate(1) << QSize(72, 19);
+    QTest::newRow("Error") << pictures::connectionPlate(2) << QSize(72, 19);
     QTest::newRow("grey lamp") << pictures::lamp(0) << QSize(16, 16);
     QTest::newRow("red lamp") << pictures::lamp(1) << QSize(16, 16);
     QTest::newRow("green lamp") << pictures::lamp(2) << QSize(16, 16);
@@ -426,7 +427,7 @@ void TestWindows::pictureSizes()
 void TestWindows::picturesOutOfRangeAreEmpty()
 {
     QVERIFY(pictures::connectionPlate(-1).isNull());
-    QVERIFY(pictures::connectionPlate(2).isNull());
+    QVERIFY(pictures::connectionPlate(3).isNull());
     QVERIFY(pictures::lamp(-1).isNull());
     QVERIFY(pictures::lamp(3).isNull());
 }
@@ -479,15 +480,16 @@ void TestWindows::lampColours()
 void TestWindows::connectionPlates_data()
 {
     QTest::addColumn<int>("index");
-    QTest::addColumn<bool>("green");
-    QTest::newRow("No EVM") << 0 << false;
-    QTest::newRow("Connected") << 1 << true;
+    QTest::addColumn<QString>("hue");
+    QTest::newRow("No EVM") << 0 << "red";
+    QTest::newRow("Connected") << 1 << "green";
+    QTest::newRow("Error") << 2 << "amber";
 }
 
 void TestWindows::connectionPlates()
 {
     QFETCH(int, index);
-    QFETCH(bool, green);
+    QFETCH(QString, hue);
     const QImage image = pictures::connectionPlate(index).toImage();
     // A pill: the corners stay clear.
     QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
@@ -496,10 +498,12 @@ void TestWindows::connectionPlates()
     const QColor face = image.pixelColor(4, 9);
     QCOMPARE(face.alpha(), 255);
     QVERIFY(face.lightness() > 150);
-    if (green)
+    if (hue == "green")
         QVERIFY(face.green() > face.red() + 40);
-    else
+    else if (hue == "red")
         QVERIFY(face.red() > face.green() + 40);
+    else // red and green, without the blue
+        QVERIFY(face.red() > face.blue() + 80 && face.green() > face.blue() + 80 && face.red() >= face.green());
     // Black lettering in the middle.
     bool dark = false;
     for (int x = 10; x < 62 && !dark; ++x)

@@ -3,6 +3,7 @@
 // wheel events through XTest, and the screen's pixels read back and compared with what each
 // window paints itself. The offscreen suite cannot see any of this.
 #include "fixture.h"
+#include "toolrun.h"
 #include "uitest.h"
 #include "xscreen.h"
 
@@ -14,6 +15,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QProcessEnvironment>
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
@@ -25,6 +29,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -119,6 +124,13 @@ private:
     bool m_busy = false;
 };
 
+// The simulated board's state file, which the tool shares with the window.
+QString statePath()
+{
+    static const QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("state.csv"));
+}
+
 // One program on the desktop: the fixture's windows and simulator, the real seam.
 struct Desk {
     AppFixture fx;
@@ -128,6 +140,7 @@ struct Desk {
 
     Desk()
     {
+        QFile::remove(statePath()); // every program starts on a powered-on chip
         UiSeam::install(nullptr);
         spy.real = &UiSeam::current();
         UiSeam::install(&spy);
@@ -198,10 +211,13 @@ private slots:
     void dialogTitles();
     void scriptStopSaysWhere_data();
     void scriptStopSaysWhere();
+    void windowFollowsTheChip();
 };
 
 void TestDesktop::initTestCase()
 {
+    // Named before the first window loads the simulator, which reads its environment then.
+    qputenv("OSTREL_SIM_STATE", QFile::encodeName(statePath()));
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
     XScreen x;
     QVERIFY2(x.isOpen(), "no X server: run through run-desktop.sh");
@@ -642,6 +658,77 @@ void TestDesktop::scriptStopSaysWhere()
     QCOMPARE(details, QStringList{detail});
     QVERIFY(drawn);
     QVERIFY(closed);
+}
+
+// --- 9: the window follows the chip: F5 after the tool changed it, the lamps lit live by the
+// automatic read, and a failed read said in the status bar and the picture.
+
+void TestDesktop::windowFollowsTheChip()
+{
+    Desk desk;
+    desk.fx.writeSettings("[View]\nAutoReadMs=100\n");
+    desk.fx.create();
+    QVERIFY(desk.start());
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("EVM_BOARD_LIBRARY"), QStringLiteral(OSTREL_SIM_PATH));
+    env.insert(QStringLiteral("OSTREL_SIM_STATE"), statePath());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), desk.fx.configDir());
+    const ToolRun run = runTool(env, desk.fx.workDir(), {"set", "MUTDA1", "1"});
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+
+    auto *mute = desk.find<QCheckBox>("cDAC1");
+    showPageOf(desk.fx, mute);
+    QVERIFY(desk.x.shows(mute, kWait));
+    const QImage unticked = desk.x.grab(QRect(mute->mapToGlobal(QPoint(0, 0)), mute->size()));
+    QVERIFY(!mute->isChecked());
+    desk.fx.sim.clearLog();
+    QVERIFY(desk.activeWithKeyboard(desk.fx.form));
+    desk.x.key("F5");
+    QVERIFY(QTest::qWaitFor([&] { return mute->isChecked(); }, kWait));
+    QVERIFY(desk.x.shows(mute, kWait));
+    QVERIFY(desk.x.grab(QRect(mute->mapToGlobal(QPoint(0, 0)), mute->size())) != unticked);
+    const QStringList log = desk.fx.sim.log();
+    QCOMPARE(log.size(), 31);
+    for (const QString &line : log)
+        QVERIFY2(line.startsWith(QLatin1String("_readData(channel=0, ")), qPrintable(line));
+    QVERIFY(historyOf(desk.fx).isEmpty());
+
+    // The automatic read of the flags, ticked in the menu with the mouse.
+    auto *menuBar = desk.fx.form->menuBar();
+    auto *view = desk.find<QMenu>("View1");
+    auto *autoRead = desk.find<QAction>("actAutoRead");
+    desk.x.click(menuBar->mapToGlobal(menuBar->actionGeometry(view->menuAction()).center()));
+    QVERIFY(QTest::qWaitFor([&] { return view->isVisible() && desk.x.matchOf(view) >= XScreen::kMatch; }, kWait));
+    desk.x.click(view->mapToGlobal(view->actionGeometry(autoRead).center()));
+    QVERIFY(QTest::qWaitFor([&] { return autoRead->isChecked() && !view->isVisible(); }, kWait));
+
+    auto *lamp = desk.find<QLabel>("OVF3");
+    showPageOf(desk.fx, lamp);
+    QVERIFY(desk.x.shows(lamp, kWait));
+    desk.fx.sim.poke(0x5B, 0xE0); // ADC3 above 0 dB: its overflow flag is set while it is
+    QVERIFY(QTest::qWaitFor([&] { return lamps(desk.fx, "OVF", 6) == QLatin1String("001000"); }, kWait));
+    QVERIFY(desk.x.shows(lamp, kWait));
+
+    // The board stops answering: one box, the read stops, and the screen shows the error.
+    QStringList texts;
+    desk.watch.handler = [&](QDialog *d) {
+        if (auto *box = qobject_cast<QMessageBox *>(d))
+            texts << box->text();
+        desk.closeWithKey(d);
+    };
+    desk.fx.sim.setFault(SimApi::Read, 0, 0x0102);
+    QVERIFY(QTest::qWaitFor([&] { return !autoRead->isChecked() && texts.size() == 1 && !QApplication::activeModalWidget(); }, kWait));
+    QCOMPARE(texts, QStringList{QStringLiteral("Communication error: RDERR0102\nPlease check interface setting.")});
+    auto *picture = desk.find<QLabel>("imgConnection");
+    QCOMPARE(picture->pixmap().toImage(), pictures::connectionPlate(2).toImage());
+    QVERIFY(statusText(desk.fx).startsWith(QLatin1String("Communication error: RDERR0102 at ")));
+    QVERIFY(desk.x.shows(picture, kWait));
+    QVERIFY(desk.x.shows(desk.find<QWidget>("StatusBar1"), kWait));
+    desk.fx.sim.clearLog();
+    QTest::qWait(500);
+    QCOMPARE(desk.fx.sim.log(), QStringList());
+    QCOMPARE(texts.size(), 1);
 }
 
 QTEST_MAIN(TestDesktop)

@@ -118,7 +118,7 @@ void TestLinuxCtl::infoWithAMalformedConfiguration()
     QVERIFY2(r.out.endsWith(QStringLiteral("port: 0\nconfig: %1\nconfig error: %2\n").arg(path(QStringLiteral("board.ini")), error).toUtf8()),
              r.out.constData());
     QCOMPARE(QString::fromUtf8(r.err),
-             QStringLiteral("libOstrel: %1\nevm5170ctl: No EVM was found (IIC at 0x44)\n").arg(error));
+             QStringLiteral("libOstrel: %1\nevm5170ctl: No EVM was found (IIC at 0x44): %1\n").arg(error));
 }
 
 void TestLinuxCtl::dumpReadsTheChip_data()
@@ -181,7 +181,7 @@ void TestLinuxCtl::wrongAddressFails()
     QCOMPARE(r.exitCode, 2);
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(r.err, QByteArray("evm5170ctl: Communication error: RDERR0101 reading register 0x40; please check the "
-                               "interface setting (IIC at 0x45)\n"));
+                               "interface setting (IIC at 0x45) (/dev/i2c-1: nothing answers at 0x45)\n"));
     QCOMPARE(m_board->transfers(), QStringList{"iic 0x45 read 0x40 nack"});
 }
 

@@ -282,7 +282,7 @@ void TestLinuxWindow::wrongAddressIsReportedOnce()
 
     QCOMPARE(m_fx->form->boardPort(), 1);
     QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))),
-             QStringList{"Communication error: RDERR0101\nPlease check interface setting."});
+             QStringList{"Communication error: RDERR0101\nPlease check interface setting.\n/dev/i2c-1: nothing answers at 0x45"});
     // Every transfer went to 0x45 and found nothing: the 31 reads, then the writes of the
     // refresh (the shadow holds what the failed reads gave).
     const QStringList transfers = m_board->transfers();
@@ -298,7 +298,12 @@ void TestLinuxWindow::adapterVanishesMidSession()
     pick(*m_fx, "cbDEMP", 1);
     pick(*m_fx, "cbDEMP", 2);
     clickPush(*m_fx, "btnZeroRead");
-    QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))), QStringList{"Communication error: WRERR0213"});
+    // The message and the status say what became of the adapter, not only its code.
+    QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))), QStringList{"Communication error: WRERR0213\n/dev/i2c-1: No such device"});
+    QVERIFY2(QRegularExpression(QStringLiteral("^Communication error: RDERR0213 at \\d\\d:\\d\\d:\\d\\d \\(/dev/i2c-1: No such device\\)$"))
+                 .match(statusText(*m_fx))
+                 .hasMatch(),
+             qPrintable(statusText(*m_fx)));
     m_fx->seam.clear();
 
     {
@@ -308,7 +313,7 @@ void TestLinuxWindow::adapterVanishesMidSession()
     }
     const auto boxes = m_fx->seam.of(QStringLiteral("box"));
     QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].text, QStringLiteral("No EVM was foud"));
+    QCOMPARE(boxes[0].text, QStringLiteral("No EVM was foud\n/dev/i2c-1: No such file or directory"));
     QCOMPARE(boxes[0].caption, QStringLiteral("Error"));
     QCOMPARE(statusText(*m_fx), QStringLiteral("No EVM was found"));
     QCOMPARE(m_fx->form->boardPort(), 0);
@@ -328,13 +333,13 @@ void TestLinuxWindow::aLineHeldElsewhereIsReportedEachTime()
     // failed line write is reported.
     m_board->setBusy(0, 13);
     start(kIic);
-    QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))), QStringList{"Communication error: SPERR0210"});
+    QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))), QStringList{"Communication error: SPERR0210\n/dev/gpiochip0 line 13: Device or resource busy"});
     QCOMPARE(m_board->level(0, 13), -1);
     QCOMPARE(m_board->transfers().size(), 31);
     m_fx->seam.clear();
     clickPush(*m_fx, "btnRESET");
     QCOMPARE(texts(m_fx->seam.of(QStringLiteral("message"))),
-             QStringList({"Communication error: SPERR0210", "Communication error: SPERR0210"}));
+             QStringList(2, QStringLiteral("Communication error: SPERR0210\n/dev/gpiochip0 line 13: Device or resource busy")));
 }
 
 void TestLinuxWindow::noBoardWithTheReason_data()
@@ -369,7 +374,7 @@ void TestLinuxWindow::noBoardWithTheReason()
     QCOMPARE(err.text(), QStringLiteral("libOstrel: %1\n").arg(reason.replace(QLatin1String("{config}"), path)));
     const auto boxes = m_fx->seam.of(QStringLiteral("box"));
     QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes[0].text, QStringLiteral("No EVM was found"));
+    QCOMPARE(boxes[0].text, QStringLiteral("No EVM was found\n") + reason);
     QCOMPARE(statusText(*m_fx), QStringLiteral("No EVM was found"));
     QCOMPARE(m_board->transfers(), QStringList());
     QCOMPARE(m_board->lineEvents(), QStringList());

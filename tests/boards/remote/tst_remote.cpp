@@ -10,7 +10,9 @@
 #include "pressableimage.h"
 #include "uitest.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -22,6 +24,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -175,6 +178,8 @@ private slots:
     void windowStartsAsAgainstALocalBoard();
     void unreachableServerIsNoBoard();
     void lostConnectionUntilTheNextInit();
+    void readAllShowsAnotherClientsChange();
+    void windowSaysWhyTheServerIsGone();
     void silentServerIsBounded();
     void stalledServerWaitsOneTimeout_data();
     void stalledServerWaitsOneTimeout();
@@ -284,6 +289,75 @@ void TestRemote::lostConnectionUntilTheNextInit()
     QCOMPARE(again.trace().last(), QStringLiteral("_close() = 0"));
 }
 
+void TestRemote::readAllShowsAnotherClientsChange()
+{
+    Server server;
+    QVERIFY(server.port() > 0);
+    qputenv("EVM_BOARD_REMOTE", server.address());
+    AppFixture fx;
+    fx.create();
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_REMOTE_PATH);
+    fx.show();
+    QVERIFY(fx.form->boardPort() != 0);
+    auto *mute = fx.find<QCheckBox>(QStringLiteral("cDAC1"));
+    QVERIFY(!mute->isChecked());
+
+    // A script of another client mutes DAC1 on the board the window shares.
+    QCOMPARE(server.ask("FIELD MUTDA1,1;*OPC?"), QByteArray("1"));
+    const QStringList before = server.trace();
+    fx.form->findChild<QAction *>(QStringLiteral("actReadAll"))->trigger();
+    QVERIFY(mute->isChecked());
+    // The far board saw the 31 reads and nothing else.
+    const QStringList calls = server.trace().mid(before.size());
+    QCOMPARE(calls.size(), 31);
+    for (int i = 0; i < calls.size(); ++i)
+        QVERIFY2(calls[i].startsWith(QStringLiteral("_readData(channel=0, reg=0x%1)").arg(hex2(0x40 + i))), qPrintable(calls[i]));
+    QVERIFY(historyOf(fx).isEmpty());
+    fx.destroy();
+    QCOMPARE(server.stop(), 0);
+}
+
+void TestRemote::windowSaysWhyTheServerIsGone()
+{
+    auto server = std::make_unique<Server>();
+    QVERIFY(server->port() > 0);
+    const QString address = QLatin1String(server->address());
+    qputenv("EVM_BOARD_REMOTE", server->address());
+    AppFixture fx;
+    fx.create();
+    qputenv("EVM_BOARD_LIBRARY", OSTREL_REMOTE_PATH);
+    fx.show();
+    QVERIFY(fx.form->boardPort() != 0);
+    QCOMPARE(statusText(fx), QStringLiteral("Ready"));
+    QCOMPARE(server->stop(), 0);
+    server.reset();
+
+    // The write's message and the status both say what became of the server, not only stderr.
+    clickIndicator(fx, QStringLiteral("cInvDAC1"));
+    const auto shown = fx.seam.of(QStringLiteral("message"));
+    QCOMPARE(shown.size(), 1);
+    const QStringList lines = shown[0].text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("Communication error: WRERR0102"));
+    QVERIFY2(lines[1].startsWith(address + QStringLiteral(": ")) && lines[1].size() > address.size() + 2, qPrintable(lines[1]));
+    QVERIFY2(QRegularExpression(QStringLiteral("^Communication error: WRERR0102 at \\d\\d:\\d\\d:\\d\\d \\(%1\\)$")
+                                    .arg(QRegularExpression::escape(lines[1])))
+                 .match(statusText(fx))
+                 .hasMatch(),
+             qPrintable(statusText(fx)));
+    QCOMPARE(fx.find<QLabel>(QStringLiteral("imgConnection"))->pixmap().toImage(), pictures::connectionPlate(2).toImage());
+
+    // Read all cannot reach it either; Reconnect to a server that is there is a good start again.
+    fx.form->findChild<QAction *>(QStringLiteral("actReadAll"))->trigger();
+    QVERIFY(statusText(fx).startsWith(QLatin1String("Communication error: RDERR0102 at ")));
+    Server again;
+    qputenv("EVM_BOARD_REMOTE", again.address());
+    clickPush(fx, "bBDRST");
+    QCOMPARE(statusText(fx), QStringLiteral("Ready"));
+    fx.destroy();
+    QCOMPARE(again.stop(), 0);
+}
+
 void TestRemote::silentServerIsBounded()
 {
     // Accepts connections (the system does, into the backlog) and never answers a line.
@@ -305,7 +379,8 @@ void TestRemote::stalledServerWaitsOneTimeout_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("text");
     QTest::newRow("start-up") << "start-up" << "box" << QStringLiteral("No EVM was found\n%1: ") + kTimeoutText;
-    QTest::newRow("read") << "read" << "message" << "Communication error: RDERR0103\nPlease check interface setting.";
+    QTest::newRow("read") << "read" << "message"
+                          << QStringLiteral("Communication error: RDERR0103\nPlease check interface setting.\n%1: ") + kTimeoutText;
     QTest::newRow("reconnect") << "reconnect" << "box" << QStringLiteral("No EVM was foud\n%1: ") + kTimeoutText;
 }
 
