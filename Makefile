@@ -1,4 +1,6 @@
 # Thin wrapper around CMake; every target installs what is missing first.
+# The build's own progress only: no "Entering directory" lines from the makes CMake runs.
+MAKEFLAGS += --no-print-directory
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
@@ -23,10 +25,15 @@ SIM_STATE ?= $(abspath $(BUILD))/sim-state.csv
 run: build
 	cd $(BUILD) && OSTREL_SIM_STATE=$(SIM_STATE) ./evm5170
 
-# Program and tool to PREFIX/bin, the board library to PREFIX/lib/evm5170, the desktop entry and icon.
+# A Release build of its own (build-release/, without the tests), installed to PREFIX: program
+# and tool to PREFIX/bin, the board libraries to PREFIX/lib/evm5170, the desktop entry, icon,
+# metadata, manual pages, completion and documentation below PREFIX/share.
 PREFIX ?= /usr/local
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+RELEASE_BUILD ?= build-release
+install: deps
+	@cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DEVM_BUILD_TESTS=OFF $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	cmake --install $(RELEASE_BUILD) --prefix $(PREFIX)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -137,6 +137,7 @@ QProcessEnvironment serverEnvironment(const QTemporaryDir &dir)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
     for (const char *name : {"OSTREL_SIM_TRACE", "OSTREL_SIM_STATE", "OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD"})
         env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
     return env;
 }
 

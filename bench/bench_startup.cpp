@@ -18,7 +18,7 @@ QProcessEnvironment startupEnvironment(const QTemporaryDir &dir)
     env.insert(QStringLiteral("EVM_QUIT_AFTER_SHOW"), QStringLiteral("1"));
     env.insert(QStringLiteral("EVM_BOARD_LIBRARY"), QStringLiteral(OSTREL_SIM_PATH));
     env.remove(QStringLiteral("OSTREL_SIM_TRACE"));
-    env.remove(QStringLiteral("OSTREL_SIM_STATE"));
+    env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
     env.remove(QStringLiteral("OSTREL_SIM_FAIL"));
     env.remove(QStringLiteral("OSTREL_SIM_BOARD"));
     return env;

@@ -46,6 +46,7 @@ BenchRows benchTool(const QString &ctlPath, const QString &baselineCtlPath, cons
     for (const char *name : {"EVM_BOARD_LIBRARY", "OSTREL_SIM_TRACE", "OSTREL_SIM_STATE", "OSTREL_SIM_FAIL",
                              "OSTREL_SIM_BOARD", "OSTREL_SIM_DELAY_US", "QT_QPA_PLATFORM"})
         env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
 
     runOnce(ctlPath, env); // once each unmeasured, so both find their libraries in the page cache
     runOnce(baselineCtlPath, env);

@@ -25,6 +25,7 @@ public:
     {
         for (const char *name : {"OSTREL_SIM_STATE", "OSTREL_SIM_TRACE", "OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_DELAY_US"})
             ::unsetenv(name);
+        ::setenv("OSTREL_SIM_STATE", "", 1); // no state file: power-on values every run
         ::setenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH, 1);
         FUZZ_CHECK(session.load() == evm::BoardLibrary::LoadStatus::Loaded, QString::fromStdString(session.failureText()));
         void *self = ::dlopen(OSTREL_SIM_PATH, RTLD_NOW | RTLD_NOLOAD); // the one the session loaded

@@ -16,6 +16,8 @@ packages=(
   libxcb1-dev libx11-dev libxtst-dev
   python3-pyvisa python3-pyvisa-py
   libasio-dev
+  dpkg-dev debhelper fakeroot lintian
+  desktop-file-utils appstream man-db groff-base bash-completion
 )
 
 missing=()

@@ -112,7 +112,7 @@ public:
         if (!statePath_.empty()) {
             if (board.open && result == 0)
                 saveState();
-            else if (!board.open && result != 0)
+            else if (!board.open && result != 0 && stateFolderReady())
                 loadState();
         }
         board.open = result != 0;
@@ -195,7 +195,16 @@ private:
     }
     void saveState() const { ostrel::saveState(statePath_, board.chip, board.loaded); }
 
+    // The default file's folder is made on first use; a file the user named is where they said.
+    bool stateFolderReady()
+    {
+        if (defaultState_ && !ostrel::makeStateFolder(statePath_))
+            statePath_.clear();
+        return !statePath_.empty();
+    }
+
     std::string statePath_;
+    bool defaultState_ = false;
     long long delayUs_ = 0;
 };
 
@@ -230,8 +239,11 @@ SimulatedBoard::SimulatedBoard()
     }
     if (const auto value = integerSetting("OSTREL_SIM_DELAY_US"))
         delayUs_ = std::min(*value, 1000000LL);
-    if (const char *path = std::getenv("OSTREL_SIM_STATE"); path && *path)
+    // Unset: the user's own state file; set but empty: no state file, power-on values every run.
+    if (const char *path = std::getenv("OSTREL_SIM_STATE"))
         statePath_ = path;
+    else
+        defaultState_ = !(statePath_ = ostrel::defaultStatePath()).empty();
 }
 
 // Constructed on first use: the shim asks for it while the library is being loaded.

@@ -33,4 +33,14 @@ void loadState(const std::string &path, Chip &chip);
 // written in place; a failure is reported on stderr and leaves the file as it was.
 void saveState(const std::string &path, const Chip &chip, const Registers &loaded);
 
+// Where the registers are kept when OSTREL_SIM_STATE is unset: evm5170/sim-state.csv in the
+// user's state folder ($XDG_STATE_HOME when it is an absolute path, else ~/.local/state), so that
+// an installed window and tool see one chip between runs. Empty when there is no home to use.
+std::string defaultStatePath();
+
+// Makes the folders of path that are missing, each private to the user (0700), as the state
+// folder is meant to be; an existing folder, or a symbolic link to one, is used as it is.
+// false, reported on stderr, when it cannot: the file is then read as missing and not saved.
+bool makeStateFolder(const std::string &path);
+
 } // namespace ostrel

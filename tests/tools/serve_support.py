@@ -38,6 +38,7 @@ class Server:
             environment.pop(name, None)
         environment.update({
             "EVM_BOARD_LIBRARY": SIM,
+            "OSTREL_SIM_STATE": "",  # no state file: power-on values
             "XDG_CONFIG_HOME": self.dir.name,  # no settings file: SPI
         })
         if trace:

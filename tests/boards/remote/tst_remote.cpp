@@ -41,6 +41,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_STATE", "OSTREL_SIM_IIC_ADDRESS"})
             env.remove(QLatin1String(name));
+        env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
         env.insert(QStringLiteral("EVM_BOARD_LIBRARY"), QStringLiteral(OSTREL_SIM_PATH));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path());
         env.insert(QStringLiteral("OSTREL_SIM_TRACE"), tracePath());
