@@ -49,6 +49,7 @@ private:
 
     std::string configPath_;
     std::string configError_;
+    std::string example_; // the installed example, when the file is missing
     Config config_;
     bool configured_ = false;
     Bus bus_ = Bus::None;
