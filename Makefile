@@ -6,7 +6,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run install test clean screenshots bench test-sanitize fuzz
+.PHONY: all deps configure build run install test test-package deb clean screenshots bench test-sanitize fuzz
 
 all: build
 
@@ -35,8 +35,22 @@ install: deps
 	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	cmake --install $(RELEASE_BUILD) --prefix $(PREFIX)
 
+# The whole suite but the Debian package's build (label deb), which test-package runs.
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE '^deb$$'
+
+# The Debian package built with dpkg-buildpackage and checked as installed: lintian, the
+# desktop entry and AppStream metadata, the unpacked programs run (tests/packaging/deb_package.sh).
+test-package: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L '^deb$$'
+
+# The Debian package evm5170 (Release, from a copy of the tree) in DEB_DIR, checked by lintian.
+DEB_DIR ?= build-deb
+deb: deps
+	@./scripts/build-deb $(DEB_DIR) $(JOBS)
+	@status=0; lintian --fail-on error,warning $(DEB_DIR)/evm5170_*.changes >$(DEB_DIR)/lintian.txt 2>&1 || status=$$?; \
+	  grep -v '^running with root privileges' $(DEB_DIR)/lintian.txt; \
+	  if [ $$status -eq 0 ]; then echo "deb: lintian found no errors or warnings"; fi; exit $$status
 
 # The README's pictures, taken from the real windows against the simulated board.
 screenshots: configure
