@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Thin wrapper around CMake; every target installs what is missing first.
 # The build's own progress only: no "Entering directory" lines from the makes CMake runs.
 MAKEFLAGS += --no-print-directory

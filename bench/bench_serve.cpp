@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument server on loopback: a REG? round trip against a bare TCP echo round trip (a
 // process of this benchmark that only echoes), commands per second with one and with six
 // clients, and the window's start-up through the remote board library against a local one.

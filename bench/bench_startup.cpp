@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up as a whole process, to the end of the connection sequence, against a bare Qt
 // program that shows one empty window of the same size. The runs alternate, so both see the
 // same machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl get DEMP as a whole process, this build's tool against the tool as it was before
 // the core left Qt (built by make bench from that commit, in Release, beside its own simulated
 // board). The runs alternate, so both see the same machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument server's command lines: parsed and run on a board session over the simulated
 // board (loaded by the program's loader), once as a normal session and once read-only, a
 // command at a time as the server runs it, with the answers and the error queue checked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the command line first, then the splash, the main window and the windows beside it.
 #include "main.h"
 #include "program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libOstrel.so's board: the simulated CDX5170 as the backend of the entry shim, which does
 // the checks and the trace every board library shares, plus the ostrel_sim_* calls that
 // in-process tests use to steer it.

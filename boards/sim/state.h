@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file that keeps the simulated chip's registers from one run to the next, as a powered
 // board would (OSTREL_SIM_STATE): a register snapshot, "0x47, 0xFF" lines.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170-screenshots DIR: starts the program's windows as the program does,
 // against the board library it finds the program's way (in the build directory,
 // the simulated board beside this tool), and saves the main window on

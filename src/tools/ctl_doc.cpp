@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl-doc: makes the manual pages and the bash completion at build time from the tool's
 // own tables (commands, options, fields), so that a command added to the table appears in both
 // with nothing else to edit.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # install_layout.sh BUILD_DIR: installs the build into a fresh prefix and checks what a desktop
 # and a shell see there: program and tool in bin/, the board library in lib*/evm5170/ where the
 # installed tool finds it (run from another folder, no EVM_BOARD_LIBRARY), the desktop entry

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """evm5170ctl serve as the tests start it: on a free loopback port over the simulated board,
 with the board's trace in a private directory, and always stopped at the end."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl run as a process against the simulated board: its output, its exit status
 // and the simulator's own trace of every library call, in order. The chip's registers
 // live in a state file between runs, so a test sets them up before a run and reads them

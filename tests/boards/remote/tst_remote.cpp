@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote board library against a real instrument server (evm5170ctl serve over the
 // simulated board, in a process of its own): the window's start-up reaches the far board
 // exactly as a local one does, and the library's rules for a server that is gone, silent or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated board's state file shared by many runs of the tool at once, as scripts run
 // it: each run reads the file at _init and writes it at _close, so what one run changed must
 // survive every other run, and no run may see or leave a cut file.
