@@ -106,4 +106,4 @@ fuzz: deps
 	done
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(DEB_DIR)

@@ -18,7 +18,7 @@ packages=(
   python3-pyvisa python3-pyvisa-py
   libasio-dev
   dpkg-dev debhelper fakeroot lintian
-  desktop-file-utils appstream man-db groff-base bash-completion
+  desktop-file-utils appstream man-db groff-base
 )
 
 missing=()
