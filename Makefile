@@ -60,6 +60,7 @@ screenshots: configure
 	QT_QPA_PLATFORM=offscreen $(BUILD)/evm5170-screenshots docs/screenshots
 
 # Release build; one table, each figure beside its target and a baseline from the same run.
+# The simulated board keeps no state file (OSTREL_SIM_STATE set but empty): the power-on chip.
 # The tool's row compares with the tool of BENCH_BASELINE, the commit before the core left Qt:
 # a worktree of it in the bench's build folder (outside the tracked files), built in Release
 # with its own simulated board beside it.
@@ -73,7 +74,7 @@ bench: deps
 	  git worktree add --detach $(BENCH_BASELINE_DIR)/src $(BENCH_BASELINE) >/dev/null; fi
 	@cmake -S $(BENCH_BASELINE_DIR)/src -B $(BENCH_BASELINE_DIR)/build -DCMAKE_BUILD_TYPE=Release $(LAUNCHER) >/dev/null
 	@cmake --build $(BENCH_BASELINE_DIR)/build -j $(JOBS) --target evm5170ctl Ostrel
-	EVM_BENCH_BASELINE_CTL=$(BENCH_BASELINE_DIR)/build/evm5170ctl EVM_BENCH_BASELINE_NAME=$(BENCH_BASELINE) \
+	OSTREL_SIM_STATE= EVM_BENCH_BASELINE_CTL=$(BENCH_BASELINE_DIR)/build/evm5170ctl EVM_BENCH_BASELINE_NAME=$(BENCH_BASELINE) \
 	  $(BENCH_BUILD)/evm5170-bench
 
 # The whole suite under AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.

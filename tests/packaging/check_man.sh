@@ -50,8 +50,10 @@ done
 for o in --help --version -h -v; do
   grep -qE -- "(^| )$o(,| |$)" "$work/window" || fail "$window_page does not describe $o"
 done
-# What the window's own help names is in its page too.
-for o in $(QT_QPA_PLATFORM= DISPLAY= "$(dirname "$tool")/evm5170" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+# What the window's own help names is in its page too; it answers without a display.
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$(dirname "$tool")/evm5170" --help 2>&1) || fail "evm5170 --help failed: $help"
+echo "$help" | grep -q -- '--version' || fail "evm5170 --help names no --version: $help"
+for o in $(echo "$help" | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
   grep -qE -- "(^| )$o(,| |$)" "$work/window" || fail "$window_page does not describe $o from the window's --help"
 done
 echo "check_man: ok ($(echo "$commands" | wc -w) commands, $(echo "$options" | tr ' ' '\n' | sort -u | grep -c .) options, $(echo "$variables" | sort -u | wc -l) variables)"

@@ -52,6 +52,11 @@ run "$root/usr/bin/evm5170ctl" --help | grep -q '^Commands:' || fail "evm5170ctl
 # No display at all: the help comes without the toolkit looking for one.
 help=$(run "$root/usr/bin/evm5170" --help 2>&1) || fail "evm5170 --help failed: $help"
 echo "$help" | grep -q -- '--version' && echo "$help" | grep -q 'EVM_BOARD_LIBRARY' || fail "evm5170 --help: $help"
+# A command line the window does not take ends it before any window, with status 2.
+status=0
+err=$(run QT_QPA_PLATFORM=offscreen OSTREL_SIM_TRACE="$work/refused" "$root/usr/bin/evm5170" --frobnicate 2>&1) || status=$?
+[ "$status" -eq 2 ] && echo "$err" | grep -q "evm5170: Unknown option 'frobnicate'" || fail "evm5170 --frobnicate: status $status, $err"
+[ ! -e "$work/refused" ] || fail "evm5170 --frobnicate loaded the board library"
 
 # The tool finds the packaged simulator and keeps the chip in the default state file.
 run "$root/usr/bin/evm5170ctl" info | grep -qx "library: $boards/libOstrel.so" || fail "info: $(run "$root/usr/bin/evm5170ctl" info 2>&1)"

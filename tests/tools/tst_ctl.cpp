@@ -720,6 +720,13 @@ void TestCtl::help()
         for (const evm::scpi::CommandInfo &row : evm::scpi::commandTable())
             QVERIFY2(asOption.out.contains(QByteArray("  ") + row.header), row.header);
 
+    // --version wins over any command, and needs no board either.
+    const Run version = ctl({command, "--version"});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out, QByteArray("evm5170ctl " EVM_PROGRAM_VERSION "\n"));
+    QCOMPARE(version.err, QByteArray());
+    QCOMPARE(version.trace, QStringList());
+
     const Run general = ctl({"--help"});
     QCOMPARE(general.exitCode, 0);
     QVERIFY(general.out.contains("\n  " + command.toUtf8() + " "));
