@@ -31,7 +31,7 @@ while IFS='|' read -r line expected; do
   [ "$got" = "$expected" ] || fail "'$line': offered '$got', expected '$expected'"
 done <<'EOF_CASES'
 evm5170ctl ge|get
-evm5170ctl s|serve set
+evm5170ctl se|serve set
 evm5170ctl get DE|DEMP
 evm5170ctl set de|DEMP
 evm5170ctl get ATDA|ATDA0 ATDA1 ATDA2 ATDA3 ATDA4 ATDA5 ATDA6 ATDA7 ATDA8
