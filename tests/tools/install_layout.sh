@@ -43,4 +43,7 @@ linux=${board%/libOstrel.so}/libOstrelLinux.so
 out=$(cd "$elsewhere" && env -u LD_LIBRARY_PATH EVM_BOARD_LIBRARY=linux XDG_CONFIG_HOME="$elsewhere" \
       "$prefix/bin/evm5170ctl" info 2>&1) || true
 echo "$out" | grep -qx "library: $linux" || fail "EVM_BOARD_LIBRARY=linux, installed, loaded: $out"
+# Without a configuration it names the example installed with the documentation.
+echo "$out" | grep -qx "config example: $prefix/share/doc/evm5170/examples/EVM5170-linux.ini" \
+  || fail "EVM_BOARD_LIBRARY=linux, installed, names no example configuration: $out"
 echo "install_layout: ok"
