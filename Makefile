@@ -1,10 +1,13 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Thin wrapper around CMake; every target installs what is missing first.
+# The build's own progress only: no "Entering directory" lines from the makes CMake runs.
+MAKEFLAGS += --no-print-directory
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run install test clean screenshots bench test-sanitize fuzz
+.PHONY: all deps configure build run install test test-package deb clean screenshots bench test-sanitize fuzz
 
 all: build
 
@@ -23,13 +26,32 @@ SIM_STATE ?= $(abspath $(BUILD))/sim-state.csv
 run: build
 	cd $(BUILD) && OSTREL_SIM_STATE=$(SIM_STATE) ./evm5170
 
-# Program and tool to PREFIX/bin, the board library to PREFIX/lib/evm5170, the desktop entry and icon.
+# A Release build of its own (build-release/, without the tests), installed to PREFIX: program
+# and tool to PREFIX/bin, the board libraries to PREFIX/lib/evm5170, the desktop entry, icon,
+# metadata, manual pages, completion and documentation below PREFIX/share.
 PREFIX ?= /usr/local
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+RELEASE_BUILD ?= build-release
+install: deps
+	@cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DEVM_BUILD_TESTS=OFF $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	cmake --install $(RELEASE_BUILD) --prefix $(PREFIX)
 
+# The whole suite but the Debian package's build (label deb), which test-package runs.
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE '^deb$$'
+
+# The Debian package built with dpkg-buildpackage and checked as installed: lintian, the
+# desktop entry and AppStream metadata, the unpacked programs run (tests/packaging/deb_package.sh).
+test-package: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L '^deb$$'
+
+# The Debian package evm5170 (Release, from a copy of the tree) in DEB_DIR, checked by lintian.
+DEB_DIR ?= build-deb
+deb: deps
+	@./scripts/build-deb $(DEB_DIR) $(JOBS)
+	@status=0; lintian --fail-on error,warning $(DEB_DIR)/evm5170_*.changes >$(DEB_DIR)/lintian.txt 2>&1 || status=$$?; \
+	  grep -v '^running with root privileges' $(DEB_DIR)/lintian.txt; \
+	  if [ $$status -eq 0 ]; then echo "deb: lintian found no errors or warnings"; fi; exit $$status
 
 # The README's pictures, taken from the real windows against the simulated board.
 screenshots: configure
@@ -38,6 +60,7 @@ screenshots: configure
 	QT_QPA_PLATFORM=offscreen $(BUILD)/evm5170-screenshots docs/screenshots
 
 # Release build; one table, each figure beside its target and a baseline from the same run.
+# The simulated board keeps no state file (OSTREL_SIM_STATE set but empty): the power-on chip.
 # The tool's row compares with the tool of BENCH_BASELINE, the commit before the core left Qt:
 # a worktree of it in the bench's build folder (outside the tracked files), built in Release
 # with its own simulated board beside it.
@@ -51,7 +74,7 @@ bench: deps
 	  git worktree add --detach $(BENCH_BASELINE_DIR)/src $(BENCH_BASELINE) >/dev/null; fi
 	@cmake -S $(BENCH_BASELINE_DIR)/src -B $(BENCH_BASELINE_DIR)/build -DCMAKE_BUILD_TYPE=Release $(LAUNCHER) >/dev/null
 	@cmake --build $(BENCH_BASELINE_DIR)/build -j $(JOBS) --target evm5170ctl Ostrel
-	EVM_BENCH_BASELINE_CTL=$(BENCH_BASELINE_DIR)/build/evm5170ctl EVM_BENCH_BASELINE_NAME=$(BENCH_BASELINE) \
+	OSTREL_SIM_STATE= EVM_BENCH_BASELINE_CTL=$(BENCH_BASELINE_DIR)/build/evm5170ctl EVM_BENCH_BASELINE_NAME=$(BENCH_BASELINE) \
 	  $(BENCH_BUILD)/evm5170-bench
 
 # The whole suite under AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
@@ -84,4 +107,4 @@ fuzz: deps
 	done
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(DEB_DIR)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What every benchmark hands back: one row of the table, its figure beside the target and
 // beside a baseline measured in the same run.

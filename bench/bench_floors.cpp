@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floors the targets are set against, measured on a bare Qt program in the same run.
 #include "bench.h"
 

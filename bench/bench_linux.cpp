@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170-bench-linux: one register read through libOstrelLinux.so, loaded by the program's
 // loader, against the bare libi2c call on the same emulated /dev/i2c-1, in the same run.
 // Prints "library-ns bare-ns" for evm5170-bench; the emulated device's round trip is the

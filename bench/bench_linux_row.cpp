@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux board library's row: evm5170-bench-linux runs as a process of its own, since it
 // runs under umockdev's preload.
 #include "bench.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make bench: every figure beside its target and beside a baseline measured in the same run.
 #include "bench.h"
 

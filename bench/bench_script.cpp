@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 100 000-line register script run with the progress window shown, each run in a process of
 // its own so that its peak memory is its own.
 #include "bench.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument server on loopback: a REG? round trip against a bare TCP echo round trip (a
 // process of this benchmark that only echoes), commands per second with one and with six
 // clients, and the window's start-up through the remote board library against a local one.
@@ -137,6 +138,7 @@ QProcessEnvironment serverEnvironment(const QTemporaryDir &dir)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
     for (const char *name : {"OSTREL_SIM_TRACE", "OSTREL_SIM_STATE", "OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD"})
         env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
     return env;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's windows built in start-up order against the simulated board, shown
 // offscreen, with the simulator's in-memory call log switched off (it is a test aid the real

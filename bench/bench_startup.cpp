@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up as a whole process, to the end of the connection sequence, against a bare Qt
 // program that shows one empty window of the same size. The runs alternate, so both see the
 // same machine.
@@ -18,7 +19,7 @@ QProcessEnvironment startupEnvironment(const QTemporaryDir &dir)
     env.insert(QStringLiteral("EVM_QUIT_AFTER_SHOW"), QStringLiteral("1"));
     env.insert(QStringLiteral("EVM_BOARD_LIBRARY"), QStringLiteral(OSTREL_SIM_PATH));
     env.remove(QStringLiteral("OSTREL_SIM_TRACE"));
-    env.remove(QStringLiteral("OSTREL_SIM_STATE"));
+    env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
     env.remove(QStringLiteral("OSTREL_SIM_FAIL"));
     env.remove(QStringLiteral("OSTREL_SIM_BOARD"));
     return env;

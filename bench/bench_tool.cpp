@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl get DEMP as a whole process, this build's tool against the tool as it was before
 // the core left Qt (built by make bench from that commit, in Release, beside its own simulated
 // board). The runs alternate, so both see the same machine.
@@ -46,6 +47,7 @@ BenchRows benchTool(const QString &ctlPath, const QString &baselineCtlPath, cons
     for (const char *name : {"EVM_BOARD_LIBRARY", "OSTREL_SIM_TRACE", "OSTREL_SIM_STATE", "OSTREL_SIM_FAIL",
                              "OSTREL_SIM_BOARD", "OSTREL_SIM_DELAY_US", "QT_QPA_PLATFORM"})
         env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
 
     runOnce(ctlPath, env); // once each unmeasured, so both find their libraries in the page cache
     runOnce(baselineCtlPath, env);

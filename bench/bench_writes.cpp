@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Register writes with and without the history, the refresh of every control, a track bar
 // dragged end to end, and saving a long history: all through the program's real windows
 // against the simulated board, each beside a bare-Qt baseline run in step with it.

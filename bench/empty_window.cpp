@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The start-up baseline: a bare Qt Widgets program that shows one empty window of the main
 // window's size (with a menu bar) and ends, as the program does with EVM_QUIT_AFTER_SHOW=1.
 #include <QApplication>

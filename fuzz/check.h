@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A broken invariant is a crash, so libFuzzer keeps the input and stops.
 #include <QString>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dB text of the attenuators: the parse of a typed value, the position it gives, and the
 // text shown for a position.
 #include "check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The integer conversion of edits, settings values and script fields.
 #include "check.h"
 #include "inttext.h"

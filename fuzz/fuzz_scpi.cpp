@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument server's command lines: parsed and run on a board session over the simulated
 // board (loaded by the program's loader), once as a normal session and once read-only, a
 // command at a time as the server runs it, with the answers and the error queue checked.
@@ -25,6 +26,7 @@ public:
     {
         for (const char *name : {"OSTREL_SIM_STATE", "OSTREL_SIM_TRACE", "OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_DELAY_US"})
             ::unsetenv(name);
+        ::setenv("OSTREL_SIM_STATE", "", 1); // no state file: power-on values every run
         ::setenv("EVM_BOARD_LIBRARY", OSTREL_SIM_PATH, 1);
         FUZZ_CHECK(session.load() == evm::BoardLibrary::LoadStatus::Loaded, QString::fromStdString(session.failureText()));
         void *self = ::dlopen(OSTREL_SIM_PATH, RTLD_NOW | RTLD_NOLOAD); // the one the session loaded

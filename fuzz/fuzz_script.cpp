@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Register scripts: the file split into lines, each line into fields, each record parsed, and
 // the run over the whole file.
 #include "check.h"

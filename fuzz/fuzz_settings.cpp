@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The interface choice read from EVM5170.ini: the fuzz input is the file.
 #include "check.h"
 #include "settingsfile.h"

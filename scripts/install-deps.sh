@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the build, the tests and the screenshots need.
 # Does nothing when everything is already present.
 set -euo pipefail
@@ -16,6 +17,8 @@ packages=(
   libxcb1-dev libx11-dev libxtst-dev
   python3-pyvisa python3-pyvisa-py
   libasio-dev
+  dpkg-dev debhelper fakeroot lintian
+  desktop-file-utils appstream man-db groff-base
 )
 
 missing=()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The kit every board library is built with: the interface header (ostrel_abi), the entry
 # shim (ostrel_shim) and evm_add_board_library(), which links a library the one way that
 # works. Included once from the top CMakeLists.txt.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DREADELF=readelf -DLIBRARY=libX.so -DREQUIRED=a,b -DALLOWED=a,b,prefix_* -P CheckBoardLibrary.cmake
 # Fails unless LIBRARY exports every REQUIRED function, exports nothing that no ALLOWED glob
 # matches, and has no DT_INIT entry (the loader would run the board's _init when loading it).

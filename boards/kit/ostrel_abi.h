@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The interface between the program and a board library: five entries with the C
  * calling convention, 32-bit arguments and a 32-bit result. The program, the
  * simulated board and every other board library include this header; nothing

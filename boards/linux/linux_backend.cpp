@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "linux_backend.h"
 
 #include <gpiod.h>
@@ -11,7 +12,9 @@ extern "C" {
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -89,6 +92,32 @@ int openDevice(const std::string &path)
     return fd;
 }
 
+// The example configuration installed with the documentation, found from where this library
+// lies (so a relocated install finds its own), else where it was to be installed; empty when
+// neither holds it, as in a build folder.
+std::string installedExample()
+{
+    std::vector<std::string> candidates;
+    Dl_info self {};
+    if (::dladdr(reinterpret_cast<void *>(&installedExample), &self) != 0 && self.dli_fname) {
+        const std::string library = self.dli_fname;
+        const auto slash = library.rfind('/');
+        if (slash != std::string::npos)
+            candidates.push_back(library.substr(0, slash + 1) + EVM_LINUX_EXAMPLE_FROM_LIBRARY);
+    }
+    candidates.push_back(EVM_LINUX_EXAMPLE_INSTALLED);
+    for (const std::string &path : candidates) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        char *real = ::realpath(path.c_str(), nullptr); // without the ../ that led there
+        const std::string found = real ? real : path;
+        std::free(real);
+        return found;
+    }
+    return std::string();
+}
+
 } // namespace
 
 int32_t LinuxBackend::open(int32_t, const OstrelConnectionSettings &settings)
@@ -102,7 +131,12 @@ int32_t LinuxBackend::open(int32_t, const OstrelConnectionSettings &settings)
     configured_ = config.has_value();
     if (!config) {
         configError_ = error;
-        complain("%s", error.c_str());
+        struct stat st {};
+        example_ = ::stat(configPath_.c_str(), &st) != 0 && errno == ENOENT ? installedExample() : std::string();
+        if (example_.empty())
+            complain("%s", error.c_str());
+        else
+            complain("%s; copy the example %s there and edit it", error.c_str(), example_.c_str());
         return 0;
     }
     configError_.clear();
@@ -343,6 +377,8 @@ std::string LinuxBackend::describe() const
     if (!configured_) {
         if (!configError_.empty())
             out += "config error: " + configError_ + "\n";
+        if (!example_.empty())
+            out += "config example: " + example_ + "\n";
         return out;
     }
     if (!config_.iicDevice.empty())

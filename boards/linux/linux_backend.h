@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libOstrelLinux.so: a real chip on a Linux machine, through the kernel's user-space
 // interfaces. Registers over /dev/i2c-N (SMBus byte-data transfers through libi2c) or
 // /dev/spidevB.C (two-byte full-duplex frames); board lines through libgpiod as outputs.
@@ -53,6 +54,7 @@ private:
 
     std::string configPath_;
     std::string configError_;
+    std::string example_; // the installed example, when the file is missing
     Config config_;
     bool configured_ = false;
     Bus bus_ = Bus::None;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux board's configuration file: which device files reach the chip and which
 // GPIO lines play the board's numbered control lines.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One TCP connection to the instrument server, spoken in lines, on standalone Asio so that
 // the library builds for Windows too. Each call blocks until it is done or its deadline has
 // passed; a server that stops answering never holds the caller beyond that.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libOstrelRemote.so: the board of another machine, through the instrument server there
 // (evm5170ctl serve). The server is named by EVM_BOARD_REMOTE=host:port, read at every _init;
 // each entry becomes one BOARD command and its answer, and the library's codes of the far

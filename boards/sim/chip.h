@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CDX5170 as the simulated board carries it: 31 registers behind the
 // serial bus and the board's numbered control lines.
 #pragma once

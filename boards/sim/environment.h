@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the simulated board takes from its environment when it is loaded.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libOstrel.so's board: the simulated CDX5170 as the backend of the entry shim, which does
 // the checks and the trace every board library shares, plus the ostrel_sim_* calls that
 // in-process tests use to steer it.
@@ -112,7 +113,7 @@ public:
         if (!statePath_.empty()) {
             if (board.open && result == 0)
                 saveState();
-            else if (!board.open && result != 0)
+            else if (!board.open && result != 0 && stateFolderReady())
                 loadState();
         }
         board.open = result != 0;
@@ -211,8 +212,17 @@ private:
         stamp_ = now;
     }
 
+    // The default file's folder is made on first use; a file the user named is where they said.
+    bool stateFolderReady()
+    {
+        if (defaultState_ && !ostrel::makeStateFolder(statePath_))
+            statePath_.clear();
+        return !statePath_.empty();
+    }
+
     std::string statePath_;
     ostrel::StateStamp stamp_;
+    bool defaultState_ = false;
     long long delayUs_ = 0;
 };
 
@@ -247,8 +257,11 @@ SimulatedBoard::SimulatedBoard()
     }
     if (const auto value = integerSetting("OSTREL_SIM_DELAY_US"))
         delayUs_ = std::min(*value, 1000000LL);
-    if (const char *path = std::getenv("OSTREL_SIM_STATE"); path && *path)
+    // Unset: the user's own state file; set but empty: no state file, power-on values every run.
+    if (const char *path = std::getenv("OSTREL_SIM_STATE"))
         statePath_ = path;
+    else
+        defaultState_ = !(statePath_ = ostrel::defaultStatePath()).empty();
 }
 
 // Constructed on first use: the shim asks for it while the library is being loaded.

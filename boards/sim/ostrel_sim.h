@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test-side API of the simulated board library (libOstrel.so).
 // The program never calls these; in-process tests resolve them from the same
 // loaded library the program uses, so both see one simulated board.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "state.h"
 
 #include "environment.h"
@@ -12,8 +13,10 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <pwd.h>
 #include <string_view>
 #include <thread>
 
@@ -332,6 +335,46 @@ void followState(const std::string &path, Chip &chip, Registers &loaded)
         chip.poke(Chip::kFirstRegister + int(i), (*values)[i]);
         loaded[i] = (*values)[i];
     }
+}
+
+std::string defaultStatePath()
+{
+    std::string base;
+    if (const char *state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
+        base = state;
+    } else {
+        const char *home = std::getenv("HOME");
+        if (!home || home[0] != '/') {
+            const passwd *pw = ::getpwuid(::getuid());
+            home = pw && pw->pw_dir && pw->pw_dir[0] == '/' ? pw->pw_dir : nullptr;
+        }
+        if (!home)
+            return std::string();
+        base = std::string(home) + "/.local/state";
+    }
+    return base + "/evm5170/sim-state.csv";
+}
+
+bool makeStateFolder(const std::string &path)
+{
+    const std::string folder = folderOf(path);
+    // Each missing folder from the top down; one that another run made meanwhile is as good.
+    for (size_t end = 1; end <= folder.size(); ++end) {
+        if (end != folder.size() && folder[end] != '/')
+            continue;
+        const std::string part = folder.substr(0, end);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            warn("OSTREL_SIM_STATE: cannot make the folder %s: %s; the registers are not kept", part.c_str(),
+                 std::strerror(errno));
+            return false;
+        }
+    }
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        warn("OSTREL_SIM_STATE: %s is not a folder; the registers are not kept", folder.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace ostrel

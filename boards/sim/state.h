@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file that keeps the simulated chip's registers from one run to the next, as a powered
 // board would (OSTREL_SIM_STATE): a register snapshot, "0x47, 0xFF" lines.
 //
@@ -46,5 +47,15 @@ StateStamp stateStamp(const std::string &path);
 // against loaded are laid over the chip, and loaded follows the file, so this session's own
 // changes of other registers stay and are saved at its close as before.
 void followState(const std::string &path, Chip &chip, Registers &loaded);
+
+// Where the registers are kept when OSTREL_SIM_STATE is unset: evm5170/sim-state.csv in the
+// user's state folder ($XDG_STATE_HOME when it is an absolute path, else ~/.local/state), so that
+// an installed window and tool see one chip between runs. Empty when there is no home to use.
+std::string defaultStatePath();
+
+// Makes the folders of path that are missing, each private to the user (0700), as the state
+// folder is meant to be; an existing folder, or a symbolic link to one, is used as it is.
+// false, reported on stderr, when it cannot: the file is then read as missing and not saved.
+bool makeStateFolder(const std::string &path);
 
 } // namespace ostrel

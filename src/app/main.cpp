@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's life cycle: creation, the connection sequence on first
 // show, closing; the picture buttons, the menu and the windows beside it.
 #include "main.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Register and pin access: the three primitives every board access goes
 // through, the history log, the direct-access box, the shadow's loads.
 #include "main.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The attenuators: track bar and dB edit of each row, and the two master mutes.
 #include "main.h"
 

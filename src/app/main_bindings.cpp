@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four binding tables, the three shared handlers that turn a control change
 // into one register write, and the refresh of every control from the shadow.
 #include "main.h"

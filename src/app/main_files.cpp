@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Register scripts, the register snapshot and the history files.
 #include "main.h"
 #include "ui_main.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interface choice (IIC or SPI, the IIC address), the settings file that keeps
 // it between runs, and Reconnect.
 #include "main.h"

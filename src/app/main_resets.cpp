@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reset buttons, the status flag lamps and the signal routing lines.
 #include "main.h"
 #include "ui_main.h"

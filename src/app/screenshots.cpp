@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170-screenshots DIR: starts the program's windows as the program does,
 // against the board library it finds the program's way (in the build directory,
 // the simulated board beside this tool), and saves the main window on
@@ -116,12 +117,13 @@ int main(int argc, char *argv[])
     out.setPath(out.absolutePath());
 
     // A fresh working and settings directory: the pictures show the program's own
-    // defaults, never a startup.csv or settings file that happens to lie around.
+    // defaults, never a startup.csv, settings file or simulated chip state that happens to lie around.
     QTemporaryDir work;
     if (!work.isValid())
         return 1;
     QDir::setCurrent(work.path());
     qputenv("XDG_CONFIG_HOME", work.path().toLocal8Bit());
+    qputenv("OSTREL_SIM_STATE", QByteArray()); // set but empty: the power-on chip, nothing kept
 
     UnattendedSeam seam;
     UiSeam::install(&seam);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The parts of the INI rules that the reader, the writer and the typed values share.
 #include "ini.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ctl_args.h"
 
 #include "inttext.h"
@@ -8,14 +9,6 @@ namespace ctl {
 
 namespace {
 
-struct Option {
-    const char *name;
-    const char *valueName; // null for a switch
-    const char *command;   // null for a global option
-    const char *help;
-    void (*apply)(Invocation &, const std::string &value);
-};
-
 const Option kOptions[] = {
     {"interface", "iic|spi", nullptr, "the serial interface, instead of the settings file's",
      [](Invocation &i, const std::string &v) { i.interface = v; }},
@@ -24,6 +17,7 @@ const Option kOptions[] = {
     {"trace", nullptr, nullptr, "print each board library call on standard error",
      [](Invocation &i, const std::string &) { i.trace = true; }},
     {"help", nullptr, nullptr, "show the help", [](Invocation &i, const std::string &) { i.help = true; }},
+    {"version", nullptr, nullptr, "print the version and exit", [](Invocation &i, const std::string &) { i.version = true; }},
     {"fields", nullptr, "dump", "add each field's name and value after the line",
      [](Invocation &i, const std::string &) { i.fields = true; }},
     {"settings", nullptr, "diff", "compare only the fields that can be set (no status flags)",
@@ -103,6 +97,8 @@ std::string joined(const std::vector<std::string> &parts, char separator)
 
 } // namespace
 
+std::span<const Option> options() { return kOptions; }
+
 std::variant<Invocation, std::string> parseCommandLine(const std::vector<std::string> &arguments)
 {
     Invocation inv;
@@ -170,7 +166,7 @@ std::variant<Invocation, std::string> parseCommandLine(const std::vector<std::st
         }
         return inv;
     }
-    if (inv.help)
+    if (inv.help || inv.version)
         return inv;
     if (!inv.command)
         return "no command given" + seeHelp(nullptr);

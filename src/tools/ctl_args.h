@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 #include <optional>
 #include <span>
@@ -31,10 +32,25 @@ struct Command {
 std::span<const Command> commands();
 const Command *findCommand(std::string_view name);
 
+struct Invocation;
+
+// One row of the option table (ctl_args.cpp), which the parser, the help, the manual page and
+// the shell completion all read.
+struct Option {
+    const char *name;      // without the leading --
+    const char *valueName; // null for a switch
+    const char *command;   // null for a global option
+    const char *help;
+    void (*apply)(Invocation &, const std::string &value);
+};
+
+std::span<const Option> options();
+
 struct Invocation {
     const Command *command = nullptr; // null with help: the general help
     std::vector<std::string> arguments;
     bool help = false;
+    bool version = false;
     std::optional<std::string> interface; // as given, not yet checked
     std::optional<std::string> address;
     bool trace = false;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ctl_commands.h"
 
 #include "boardaccess.h"
@@ -695,6 +696,11 @@ int runCommand(Context &context, const std::vector<std::string> &arguments)
 
 int runCommand(Context &context, const Invocation &inv)
 {
+    if (inv.version) {
+        context.out << "evm5170ctl " EVM_PROGRAM_VERSION "\n";
+        flushed(context.out);
+        return Success;
+    }
     if (inv.help) {
         context.out << (inv.command ? commandHelp(*inv.command) : generalHelp());
         flushed(context.out);

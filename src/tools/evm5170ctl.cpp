@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl: the board from the command line, one command a run, for lab automation.
 #include "ctl_commands.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Whether the window tells the truth: every bound control against a set of register values
 // (the shadow's or the chip's), each mismatch named.

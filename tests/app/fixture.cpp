@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fixture.h"
 
 #include "about.h"
@@ -133,6 +134,9 @@ AppFixture::AppFixture()
     m_oldCwd = QDir::currentPath();
     m_oldConfig = qgetenv("XDG_CONFIG_HOME");
     m_oldLibrary = qgetenv("EVM_BOARD_LIBRARY");
+    // Run by hand, outside CTest: the power-on chip, never the user's own state file.
+    if (!qEnvironmentVariableIsSet("OSTREL_SIM_STATE"))
+        qputenv("OSTREL_SIM_STATE", QByteArray());
     if (!sim.load())
         qFatal("cannot load the simulator from %s", OSTREL_SIM_PATH);
     sim.reset();

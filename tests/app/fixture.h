@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the window tests: the simulated board as the tests see it, a seam
 // that records every blocking call, and the program's windows built in the

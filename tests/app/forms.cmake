@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The main window's forms (frame and pages) and the multi-row tab bar. The test
 # runs uic on the forms itself; the tab bar and PressableImage come from evm_gui.
 set(EVM_MAIN_FORMS main page_dacadcfunc page_ioconfig page_dacoperation page_adcoperation

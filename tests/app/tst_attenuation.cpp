@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The attenuators through their real track bars and dB edits, and the two
 // master mutes, read back from the simulated board's call log and the history.
 #include "fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The binding tables against the forms, the three shared handlers driven through
 // the real widgets, and the refresh of every control from the shadow, all read
 // back from the simulated board's call log.

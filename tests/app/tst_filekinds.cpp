@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's files when they are not plain files: saves through links, to a FIFO and to
 // device nodes, over a file with its own mode and owner; a settings file that is a FIFO or a
 // link. Through the real windows against the simulated board.

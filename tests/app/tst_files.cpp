@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Register scripts, the start-up script, the register snapshot and the history files,
 // driven through the real windows against the simulated board.
 #include "fixture.h"

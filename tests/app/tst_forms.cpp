@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's forms as the window builds them (frame, then the eight
 // pages, then the multi-row tab bar): every control's name, kind, place,
 // caption, Tag, hint, items and initial state that the window's logic relies

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The interface choice read from EVM5170.ini at start-up, the interface and address
 // picks with what they write and how they re-open the board, and Reconnect with and
 // without a board, all through the real windows and read back from the simulator's log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A seeded random walk through the real windows: picks, ticks, radio clicks, track bars,
 // typed dB and direct-access text (junk included), the resets, Reconnect, interface and
 // address changes, master mutes (with a user's action inside their pause), flag reads,

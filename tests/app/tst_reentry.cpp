@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Handlers that let events run (the master mute's pause, Reconnect's processing of messages,
 // a modal box): a close or another handler arriving meanwhile, through the real windows.
 #include "consistency.h"

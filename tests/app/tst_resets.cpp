@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three reset buttons, the zero and overflow lamps and the DIN/DOUT routing
 // lines, driven through the real windows against the simulated board, whose chip
 // resets on MRST and on a pulse of line 53 and whose flags follow the DIN lines

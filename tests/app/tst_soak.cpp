@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long run of the real window over the simulated board: 200 000 reads through the
 // direct-access Read, and the process's memory stays where it was.
 #include "fixture.h"

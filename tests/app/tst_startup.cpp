@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, shutdown and the access primitives, through the real windows and
 // the simulated board loaded by the real loader.
 #include "fixture.h"

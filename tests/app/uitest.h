@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small helpers the window tests share: the library calls as the simulator logs
 // them, what the main window shows, and a user's clicks and picks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Linked the way a board library must not be: no -init, so DT_INIT names this _init; no
    _close; and one export too many. */
 int _init(void)

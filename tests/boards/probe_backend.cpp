@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A backend that only records what reaches it, so tst_shim can tell what the shim stopped
 // and what it let through. Its shimprobe_* calls steer it from the test.
 

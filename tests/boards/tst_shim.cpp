@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The entry shim every board library is built around, in front of a backend that records
 // what reaches it: the common checks in their order, what the backend is spared, the trace
 // line of each entry in the trace file named after the backend and in Backend::traced().

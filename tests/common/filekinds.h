@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // For tests of files that are not plain files: what a path is, and a watch that tells whether
 // anything opened a FIFO for reading.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl as a child process: one run with its environment, working folder and input,
 // its exit code and both outputs. The path comes from the test's EVM5170CTL_PATH.
 #pragma once

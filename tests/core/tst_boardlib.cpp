@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading the board library: where it is looked for, what is refused, and the
 // entries called with the record laid out as the library expects it.
 #include "boardlib.h"

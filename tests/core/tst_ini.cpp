@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The INI reader and writer held against QSettings, by whose INI form EVM5170.ini was read and
 // written until now: on every input, the same failure, the same value of every key, and the
 // same bytes written back when one value is set.

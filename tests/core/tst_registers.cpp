@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The register model: the store rule, masks, defaults and read-back of the
 // shadow, and the bit names derived from the field table.
 #include "registers.h"

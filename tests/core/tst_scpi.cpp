@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument's command table against a read-only session, a line run a command at a time
 // as the server runs it, and the server's shared board: all on a board session over the
 // simulated board (loaded by the program's loader, its call log checked in order).

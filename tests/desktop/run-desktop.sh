@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # run-desktop.sh COMMAND...: runs COMMAND on a private X server (Xvfb, a free display found with
 # -displayfd) under the openbox window manager, with Qt on the xcb platform, and takes both down
 # afterwards. Every wait is bounded; the exit status is the command's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program on a real X server under a real window manager (run-desktop.sh starts Xvfb and
 // openbox): the real windows and the real message boxes and file dialogs, real key, button and
 // wheel events through XTest, and the screen's pixels read back and compared with what each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The X server as a user meets it: real key, button and wheel events through XTest, and the
 // pixels the server shows, read back with XGetImage. A connection of its own, beside Qt's.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # install_layout.sh BUILD_DIR: installs the build into a fresh prefix and checks what a desktop
 # and a shell see there: program and tool in bin/, the board library in lib*/evm5170/ where the
 # installed tool finds it (run from another folder, no EVM_BOARD_LIBRARY), the desktop entry
@@ -42,4 +43,7 @@ linux=${board%/libOstrel.so}/libOstrelLinux.so
 out=$(cd "$elsewhere" && env -u LD_LIBRARY_PATH EVM_BOARD_LIBRARY=linux XDG_CONFIG_HOME="$elsewhere" \
       "$prefix/bin/evm5170ctl" info 2>&1) || true
 echo "$out" | grep -qx "library: $linux" || fail "EVM_BOARD_LIBRARY=linux, installed, loaded: $out"
+# Without a configuration it names the example installed with the documentation.
+echo "$out" | grep -qx "config example: $prefix/share/doc/evm5170/examples/EVM5170-linux.ini" \
+  || fail "EVM_BOARD_LIBRARY=linux, installed, names no example configuration: $out"
 echo "install_layout: ok"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make_run_state.sh SOURCE_DIR BUILD_DIR: `make run` starts the window with the simulated board
 # keeping its registers in a state file, which the tool shares: a value the tool writes is what
 # the window reads back, and what the window leaves is what the tool reads next.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """evm5170ctl serve as the tests start it: on a free loopback port over the simulated board,
 with the board's trace in a private directory, and always stopped at the end."""
 
@@ -38,6 +39,7 @@ class Server:
             environment.pop(name, None)
         environment.update({
             "EVM_BOARD_LIBRARY": SIM,
+            "OSTREL_SIM_STATE": "",  # no state file: power-on values
             "XDG_CONFIG_HOME": self.dir.name,  # no settings file: SPI
         })
         if trace:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """evm5170ctl serve driven by PyVISA's pure-Python backend over loopback, against the simulated
 board, whose trace shows what reached the board."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl run as a process against the simulated board: its output, its exit status
 // and the simulator's own trace of every library call, in order. The chip's registers
 // live in a state file between runs, so a test sets them up before a run and reads them
@@ -805,6 +806,13 @@ void TestCtl::help()
     if (command == QLatin1String("serve"))
         for (const evm::scpi::CommandInfo &row : evm::scpi::commandTable())
             QVERIFY2(asOption.out.contains(QByteArray("  ") + row.header), row.header);
+
+    // --version wins over any command, and needs no board either.
+    const Run version = ctl({command, "--version"});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out, QByteArray("evm5170ctl " EVM_PROGRAM_VERSION "\n"));
+    QCOMPARE(version.err, QByteArray());
+    QCOMPARE(version.trace, QStringList());
 
     const Run general = ctl({"--help"});
     QCOMPARE(general.exitCode, 0);

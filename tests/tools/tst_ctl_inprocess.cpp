@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands of evm5170ctl run in-process, as a server runs them: their output and errors
 // go to the streams of the context, and a context that keeps the board open shares it from
 // one command to the next, opening it anew after it failed. The simulated board is loaded

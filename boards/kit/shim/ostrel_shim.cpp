@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The five entries of every board library: what each must check before its backend sees a
 // call, and the one trace format, so every board library is traced the same way.
 //

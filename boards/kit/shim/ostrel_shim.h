@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The entry shim every board library is built around. It defines the five entries,
 // checks what every library must check (an open board, the buffer and count, the
 // channel, the line number), writes the common trace, and hands the rest to the

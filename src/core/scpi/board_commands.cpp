@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote board library's commands: each is one entry of the library, run on the server's
 // board session, with the library's own result codes passed through in the answer.
 #include "scpi/commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // glib's headers use the word "signals", which Qt's headers turn into a macro: glib first.
 #include <umockdev.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A Linux board's device files, emulated in user space with umockdev: /dev/i2c-1 and
 // /dev/spidev0.0 with the chip model answering behind them, /dev/gpiochip0 and

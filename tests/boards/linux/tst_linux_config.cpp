@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux board's configuration file: what it takes, and the one-line reason, with
 // file and line, for everything it refuses.
 #include "linux_config.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // evm5170ctl as a process with EVM_BOARD_LIBRARY=linux: the library beside the tool, on
 // device files emulated here (the process inherits the testbed), the chip model behind them.
 #include "emulation.h"

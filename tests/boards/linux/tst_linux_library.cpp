@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libOstrelLinux.so through the program's loader, against emulated device files: the bus
 // transfers each entry makes, the result codes, the GPIO lines, _close and a second _init,
 // and every reason _init gives for finding no board.

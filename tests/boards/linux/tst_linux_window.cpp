@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window, offscreen, on libOstrelLinux.so loaded through the real loader, against
 // emulated device files with the chip model behind them: start-up on IIC and SPI, a control
 // change, the resets, Reconnect, and what the user sees when the bus or the board fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote board library against a real instrument server (evm5170ctl serve over the
 // simulated board, in a process of its own): the window's start-up reaches the far board
 // exactly as a local one does, and the library's rules for a server that is gone, silent or
@@ -44,6 +45,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_STATE", "OSTREL_SIM_IIC_ADDRESS"})
             env.remove(QLatin1String(name));
+        env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
         env.insert(QStringLiteral("EVM_BOARD_LIBRARY"), QStringLiteral(OSTREL_SIM_PATH));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path());
         env.insert(QStringLiteral("OSTREL_SIM_TRACE"), tracePath());

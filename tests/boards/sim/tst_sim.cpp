@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated board, loaded the way the program loads it: by path through QLibrary,
 // every entry resolved by name. The environment settings are read when the library
 // loads, so those cases run the library in a child process (this binary, re-run with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated board's state file shared by many runs of the tool at once, as scripts run
 // it: each run reads the file at _init and writes it at _close, so what one run changed must
 // survive every other run, and no run may see or leave a cut file.
@@ -7,6 +8,7 @@
 #include "textfiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -74,8 +76,12 @@ private:
 
     std::unique_ptr<QProcess> start(const QStringList &args, const QString &statePath) const
     {
+        return start(args, environment(statePath));
+    }
+    std::unique_ptr<QProcess> start(const QStringList &args, const QProcessEnvironment &environment) const
+    {
         auto p = std::make_unique<QProcess>();
-        p->setProcessEnvironment(environment(statePath));
+        p->setProcessEnvironment(environment);
         p->setWorkingDirectory(m_dir->path());
         p->start(QStringLiteral(EVM5170CTL_PATH), args);
         return p;
@@ -198,6 +204,82 @@ private slots:
         QCOMPARE(int(saved[0x48 - FirstRegister]), 0x34);
         QCOMPARE(QDir(m_dir->filePath(QStringLiteral("real"))).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"state.csv", "state.csv.lock"}));
+    }
+
+    // Without OSTREL_SIM_STATE the registers are kept in the user's state folder, made private
+    // where it is missing; set but empty, nothing is kept; a folder that cannot be made is said
+    // once and the runs go on from power-on values.
+    void defaultFile_data()
+    {
+        QTest::addColumn<QString>("stateHome"); // XDG_STATE_HOME, "-" for unset
+        QTest::addColumn<bool>("unset");        // OSTREL_SIM_STATE unset, else empty
+        QTest::addColumn<QString>("file");      // where the registers go, under the scratch folder
+        QTest::addColumn<QByteArray>("warning");
+        QTest::newRow("state home") << "/xdg" << true << "xdg/evm5170/sim-state.csv" << QByteArray();
+        QTest::newRow("home") << "-" << true << "home/.local/state/evm5170/sim-state.csv" << QByteArray();
+        QTest::newRow("relative state home") << "xdg" << true << "home/.local/state/evm5170/sim-state.csv" << QByteArray();
+        QTest::newRow("empty: none") << "/xdg" << false << QString() << QByteArray();
+        QTest::newRow("not a folder") << "/plain" << true << QString() << QByteArray("/plain/evm5170: Not a directory");
+    }
+    void defaultFile()
+    {
+        QFETCH(QString, stateHome);
+        QFETCH(bool, unset);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, warning);
+        const QString root = m_dir->path();
+        QVERIFY(QDir(root).mkdir(QStringLiteral("home")));
+        QFile plain(m_dir->filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QProcessEnvironment e = environment(QString());
+        if (unset)
+            e.remove(QStringLiteral("OSTREL_SIM_STATE"));
+        e.insert(QStringLiteral("HOME"), m_dir->filePath(QStringLiteral("home")));
+        e.remove(QStringLiteral("XDG_STATE_HOME"));
+        if (stateHome != QLatin1String("-"))
+            e.insert(QStringLiteral("XDG_STATE_HOME"), stateHome.startsWith(QLatin1Char('/')) ? root + stateHome : stateHome);
+
+        auto set = start({QStringLiteral("set"), QStringLiteral("DEMP"), QStringLiteral("2")}, e);
+        const auto [setCode, setErrors] = finish(*set);
+        QCOMPARE(setCode, 0);
+        auto get = start({QStringLiteral("get"), QStringLiteral("DEMP")}, e);
+        const auto [getCode, getErrors] = finish(*get);
+        QCOMPARE(getCode, 0);
+        QCOMPARE(get->readAllStandardOutput(), QByteArray(file.isEmpty() ? "0\n" : "2\n"));
+        if (warning.isEmpty()) {
+            QCOMPARE(setErrors + getErrors, QByteArray());
+        } else {
+            QVERIFY2(setErrors.contains(warning), setErrors.constData());
+            QCOMPARE(setErrors.count('\n'), 1);
+        }
+        // Only the state file and its lock appear, in folders of the user's alone.
+        QStringList made;
+        for (QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString path = it.next().mid(root.size() + 1);
+            if (path != QLatin1String("home") && path != QLatin1String("plain"))
+                made << path;
+            struct stat status {};
+            QVERIFY(::lstat(QFile::encodeName(it.filePath()).constData(), &status) == 0);
+            if (S_ISDIR(status.st_mode) && path != QLatin1String("home"))
+                QCOMPARE(status.st_mode & 07777, mode_t(0700));
+        }
+        made.sort();
+        QStringList expected;
+        if (!file.isEmpty()) {
+            for (QString folder = QFileInfo(file).path(); folder != QLatin1String("home") && folder != QLatin1String(".");
+                 folder = QFileInfo(folder).path())
+                expected << folder;
+            expected << file << file + QStringLiteral(".lock");
+            expected.sort();
+        }
+        QCOMPARE(made, expected);
+        RegisterValues saved{};
+        if (!file.isEmpty()) {
+            QVERIFY(!parseSnapshot(fileText(m_dir->filePath(file)).toStdString(), saved));
+            QCOMPARE(int(saved[0x46 - FirstRegister]), 0x20);
+        }
     }
 
     // A FIFO nobody reads as the state file: the run neither blocks on it nor replaces it.
