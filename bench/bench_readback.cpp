@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Looking at the chip again: one automatic read of the flags while idle and one Read all with
 // every control unchanged, each beside the bare 31 _readData calls of the same run; and a
 // user's click while every register is read each 100 ms, posted from another thread at random

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Looking at the chip again: Read all, the automatic read at an interval, and the connection's
 // state as the accesses leave it. The window is not the only one that writes the chip (the
 // tool, a VISA client through the server): these show what the chip holds now, without a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File > Export against the simulated board: the register script the tool exports runs in the
 // window and brings the chip to the setup byte for byte; the window exports its shadow in each
 // format through the file dialog of the seam, as the tool exports the chip.

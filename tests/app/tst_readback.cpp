@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window looks at the chip again: Read all after the tool changed the chip the window holds
 // open (through the simulated board's shared state file), the automatic read of the flags and of
 // every register, and the connection's state after a failed access, all through the real
