@@ -9,8 +9,12 @@
 
 #include "ostrel_shim.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -20,7 +24,13 @@
 #include <cstring>
 #include <string>
 
+// On Windows the entries leave the DLL by its module-definition file, which names exactly
+// those the library has (evm_add_board_library), so none is marked here.
+#ifdef _WIN32
+#define OSTREL_ENTRY extern "C"
+#else
 #define OSTREL_ENTRY extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace ostrel {
 
@@ -59,13 +69,28 @@ std::string countText(int32_t count)
     return count == 1 ? std::string() : formatted(", count=%d", count);
 }
 
-// The file named by OSTREL_<NAME>_TRACE, opened when the library is loaded and appended to,
-// a line at a time, flushed at once so a crash loses nothing.
+// The file named by OSTREL_<NAME>_TRACE, opened at the first entry call (loading the library
+// does nothing: Windows runs a DLL's static constructors under its loader lock) and appended
+// to, a line at a time, flushed at once so a crash loses nothing. Bytes as they are: the same
+// lines on every system.
 class TraceFile {
 public:
     TraceFile()
     {
         const std::string variable = std::string("OSTREL_") + ostrel::backend().name() + "_TRACE";
+#ifdef _WIN32
+        const char *path = std::getenv(variable.c_str());
+        if (!path || !*path)
+            return;
+        // Shared, so that others may read the trace while the board runs.
+        const HANDLE handle = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            handle_ = handle;
+            return;
+        }
+        ostrel::warn("%s: cannot open %s: error %lu", variable.c_str(), path, ::GetLastError());
+#else
         const char *path = std::getenv(variable.c_str());
         if (!path || !*path)
             return;
@@ -79,35 +104,57 @@ public:
         }
         if (!file_)
             ostrel::warn("%s: cannot open %s: %s", variable.c_str(), path, std::strerror(errno));
+#endif
     }
     ~TraceFile()
     {
+#ifdef _WIN32
+        if (handle_)
+            ::CloseHandle(handle_);
+#else
         if (file_)
             std::fclose(file_);
+#endif
     }
     TraceFile(const TraceFile &) = delete;
     TraceFile &operator=(const TraceFile &) = delete;
 
     void write(const std::string &line)
     {
+#ifdef _WIN32
+        if (!handle_)
+            return;
+        const std::string bytes = line + '\n';
+        DWORD written = 0;
+        ::WriteFile(handle_, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+#else
         if (!file_)
             return;
         std::fputs(line.c_str(), file_);
         std::fputc('\n', file_);
         std::fflush(file_);
+#endif
     }
 
 private:
+#ifdef _WIN32
+    HANDLE handle_ = nullptr;
+#else
     std::FILE *file_ = nullptr;
+#endif
 };
 
-TraceFile traceFile;
+TraceFile &traceFile()
+{
+    static TraceFile file;
+    return file;
+}
 // Set by a successful _init, cleared by a failed one and by _close.
 bool boardOpen = false;
 
 void record(ostrel::Backend &backend, const std::string &line)
 {
-    traceFile.write(line);
+    traceFile().write(line);
     backend.traced(line);
 }
 
@@ -128,7 +175,7 @@ int32_t refusal(const ostrel::Backend &backend, int32_t channel, int32_t target,
 
 } // namespace
 
-OSTREL_ENTRY int32_t _init(int32_t port, OstrelConnectionSettings *settings)
+OSTREL_ENTRY int32_t OSTREL_CALL _init(int32_t port, OstrelConnectionSettings *settings)
 {
     ostrel::Backend &backend = ostrel::backend();
     if (!settings) {
@@ -145,7 +192,7 @@ OSTREL_ENTRY int32_t _init(int32_t port, OstrelConnectionSettings *settings)
     return result;
 }
 
-OSTREL_ENTRY int32_t _close(void)
+OSTREL_ENTRY int32_t OSTREL_CALL _close(void)
 {
     ostrel::Backend &backend = ostrel::backend();
     backend.close();
@@ -154,7 +201,7 @@ OSTREL_ENTRY int32_t _close(void)
     return OSTREL_OK;
 }
 
-OSTREL_ENTRY int32_t _readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count)
+OSTREL_ENTRY int32_t OSTREL_CALL _readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count)
 {
     ostrel::Backend &backend = ostrel::backend();
     int32_t code = refusal(backend, channel, reg, buffer, count, true);
@@ -170,7 +217,7 @@ OSTREL_ENTRY int32_t _readData(int32_t channel, int32_t reg, uint8_t *buffer, in
     return code;
 }
 
-OSTREL_ENTRY int32_t _writeData(int32_t channel, int32_t regOrLine, uint8_t *buffer, int32_t count)
+OSTREL_ENTRY int32_t OSTREL_CALL _writeData(int32_t channel, int32_t regOrLine, uint8_t *buffer, int32_t count)
 {
     ostrel::Backend &backend = ostrel::backend();
     const bool lines = channel == OSTREL_CHANNEL_LINES;
@@ -188,7 +235,7 @@ OSTREL_ENTRY int32_t _writeData(int32_t channel, int32_t regOrLine, uint8_t *buf
 }
 
 // Kept out of the export list of a library built with NO_GETVER.
-OSTREL_ENTRY int32_t _getVer(void)
+OSTREL_ENTRY int32_t OSTREL_CALL _getVer(void)
 {
     ostrel::Backend &backend = ostrel::backend();
     const int32_t version = backend.version();
@@ -198,7 +245,7 @@ OSTREL_ENTRY int32_t _getVer(void)
 
 // Beyond the five entries, in every kit library: the backend's reason for its last failure.
 // Copies the text with its terminating NUL as far as size allows and answers its length.
-OSTREL_ENTRY int32_t ostrel_last_error(char *buffer, int32_t size)
+OSTREL_ENTRY int32_t OSTREL_CALL ostrel_last_error(char *buffer, int32_t size)
 {
     const std::string text = ostrel::backend().lastError();
     if (buffer && size > 0) {
