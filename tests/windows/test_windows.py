@@ -118,7 +118,7 @@ COMMANDS = [
     (["write", "0x47", "5"], b""),
     (["diff", "snap.csv", "-"], b""),
     (["diff", "snap.csv", "snap.csv"], b""),
-    (["diff", "--settings-only", "snap.csv", "-"], b""),
+    (["diff", "--settings", "snap.csv", "-"], b""),
     (["run", "script.txt"], b""),
     (["run", "--check", "script.txt"], b""),
     (["run", "-"], STDIN_SCRIPT),
@@ -270,7 +270,8 @@ class LoaderTest(unittest.TestCase):
         # The planted library lacks _getVer: were it loaded, the tool would call it invalid.
         shutil.copy(NOVER_DLL, os.path.join(work, "Ostrel.dll"))
         exe = os.path.join(alone, "evm5170ctl.exe")
-        r = self.run_tool(exe, work, PATH=work + ":" + os.environ.get("PATH", ""))
+        # The working folder on the Windows PATH too (WINEPATH).
+        r = self.run_tool(exe, work, WINEPATH="Z:" + work.replace("/", "\\"))
         self.assertEqual(r.returncode, 2)
         self.assertEqual(r.stderr.rstrip("\r\n"), "evm5170ctl: Cannot load the board library: Z:"
                          + alone.replace("/", "\\") + "\\Ostrel.dll: no such file")
@@ -305,6 +306,8 @@ class RemoteTest(unittest.TestCase):
         env = base_env(EVM_BOARD_LIBRARY=LINUX_SIM, OSTREL_SIM_TRACE=trace, XDG_CONFIG_HOME=d.path)
         server = subprocess.Popen([LINUX_CTL, "serve", "--listen", "127.0.0.1:0"], cwd=d.path, env=env,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(server.stderr.close)
+        self.addCleanup(server.stdout.close)
         self.addCleanup(lambda: server.poll() is None and (server.kill(), server.wait(30)))
         line = server.stdout.readline().decode().strip()
         self.assertTrue(line.startswith("listening on 127.0.0.1:"), line)
