@@ -8,7 +8,7 @@ set(CMAKE_SHARED_LIBRARY_PREFIX "")
 
 # Windows 7 and later; Asio needs the version to pick its socket calls.
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
-add_link_options(-static -static-libgcc -static-libstdc++)
+add_link_options(-static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)
 
 # Asio's headers lie in /usr/include among glibc's, which must not reach the cross compiler:
 # a folder of links to Asio alone.
@@ -47,3 +47,7 @@ add_custom_target(windows-folder ALL
   DEPENDS evm5170ctl Ostrel OstrelRemote ${CMAKE_SOURCE_DIR}/data/README-windows.txt
   COMMENT "The folder for a Windows PC: ${EVM_WINDOWS_FOLDER}, and its zip"
   VERBATIM)
+
+# For the tests under Wine only, never in the folder: the server stopped by Ctrl+Break.
+add_executable(serve_break tests/windows/serve_break.cpp)
+target_link_libraries(serve_break PRIVATE evm_ctl evm_core)

@@ -211,12 +211,14 @@ class ToolTest(unittest.TestCase):
             with self.subTest(settings=text):
                 with open(settings, "wb") as f:
                     f.write(text)
-                os.remove(d.file("trace.txt")) if os.path.exists(d.file("trace.txt")) else None
+                if os.path.exists(d.file("trace.txt")):
+                    os.remove(d.file("trace.txt"))
                 r = self.windows(["read", "0x40"], d.path, env)
-                self.assertEqual(r.returncode, code, r.stderr)
+                trace = read_lines(d.file("trace.txt"))
+                self.assertEqual(r.returncode, code, (r.stdout, r.stderr, trace))
                 self.assertIn(message, r.stderr)
-                self.assertEqual(read_lines(d.file("trace.txt"))[0],
-                                 f"_init(port=0, interface={interface}, address=0x{address:02X}, word56=3) = 1")
+                self.assertEqual(trace[:1], [f"_init(port=0, interface={interface}, address=0x{address:02X}, word56=3) = 1"],
+                                 (r.stdout, r.stderr))
                 with open(settings, "rb") as f:
                     self.assertEqual(f.read(), text)  # only read, never written
 
@@ -338,37 +340,42 @@ class RemoteTest(unittest.TestCase):
         self.assertIn("PASS   : TestRemote::windowStartsAsAgainstALocalBoard()", r.stdout)
 
 
+# The server's PyVISA suite (tests/tools/test_serve.py) against the Windows server: its own
+# simulated board, its own remote library for the tool, the program run through Wine.
+_WRAPPER_DIR = tempfile.mkdtemp(prefix="evm-win-ctl-")
+atexit.register(shutil.rmtree, _WRAPPER_DIR, True)
+_WRAPPER = os.path.join(_WRAPPER_DIR, "evm5170ctl")
+with open(_WRAPPER, "w") as _f:
+    _f.write(f'#!/bin/sh\nexec wine "{EXE}" "$@"\n')
+os.chmod(_WRAPPER, stat.S_IRWXU)
+os.environ.update(WINE_ENV)
+os.environ.update({"EVM5170CTL": _WRAPPER, "OSTREL_SIM_PATH": os.path.join(FOLDER, "Ostrel.dll"),
+                   "OSTREL_REMOTE_PATH": os.path.join(FOLDER, "OstrelRemote.dll"), "PYTHONDONTWRITEBYTECODE": "1"})
+sys.path.insert(0, os.path.join(TESTS_DIR, "..", "tools"))
+import serve_support  # noqa: E402
+import test_serve  # noqa: E402
+
+
+class WindowsServeTest(test_serve.ServeTest):
+    pass
+
+
+# Those that hold for any system; not those that end the server with SIGTERM: Windows has none,
+# and Wine ends the program at once on it.
+SERVE_CASES = ("test_identity_and_status", "test_registers_and_numbers", "test_fields_as_the_tool_sets_them",
+               "test_error_queue", "test_read_only", "test_remote_tool_beside_a_reading_client")
+
+
 def load_tests(loader, tests, pattern):
-    """This file's cases, and those of the server's PyVISA suite that hold for any system, run
-    against the Windows server (its own simulated board, its own remote library for the tool).
-    Not those that end the server with SIGTERM: Windows has none, and Wine ends the program
-    at once on it."""
-    wrapper_dir = tempfile.mkdtemp(prefix="evm-win-ctl-")
-    atexit.register(shutil.rmtree, wrapper_dir, True)
-    wrapper = os.path.join(wrapper_dir, "evm5170ctl")
-    with open(wrapper, "w") as f:
-        f.write(f'#!/bin/sh\nexec wine "{EXE}" "$@"\n')
-    os.chmod(wrapper, stat.S_IRWXU)
-    os.environ.update(WINE_ENV)
-    os.environ.update({"EVM5170CTL": wrapper, "OSTREL_SIM_PATH": os.path.join(FOLDER, "Ostrel.dll"),
-                       "OSTREL_REMOTE_PATH": os.path.join(FOLDER, "OstrelRemote.dll"), "PYTHONDONTWRITEBYTECODE": "1"})
-    sys.path.insert(0, os.path.join(TESTS_DIR, "..", "tools"))
-    import test_serve  # noqa: E402
-
-    class WindowsServeTest(test_serve.ServeTest):
-        pass
-
-    suite = unittest.TestSuite(tests)
-    for name in ("test_identity_and_status", "test_registers_and_numbers", "test_fields_as_the_tool_sets_them",
-                 "test_error_queue", "test_read_only", "test_remote_tool_beside_a_reading_client"):
-        suite.addTest(WindowsServeTest(name))
-    suite.addTest(CtrlCTest("test_ctrl_c_closes_once"))
+    suite = unittest.TestSuite()
+    for case in (ToolTest, LoaderTest, RemoteTest, StopTest):
+        suite.addTests(loader.loadTestsFromTestCase(case))
+    suite.addTests(WindowsServeTest(name) for name in SERVE_CASES)
     return suite
 
 
-class CtrlCTest(unittest.TestCase):
+class StopTest(unittest.TestCase):
     def test_ctrl_c_closes_once(self):
-        import serve_support
         server = serve_support.Server()
         self.addCleanup(server.__exit__)
         self.assertTrue(serve_support.read_line(self._ask(server.port)).startswith("EVM Controller,CDX5170 EVM,1,"))
@@ -379,8 +386,18 @@ class CtrlCTest(unittest.TestCase):
         self.assertEqual(trace.count("_close() = 0"), 1)
         self.assertEqual(trace[-1], "_close() = 0")
 
+    def test_ctrl_break_closes_once(self):
+        """Ctrl+Break as the console hands it to the program, SIGBREAK (serve_break.exe raises it:
+        Wine refuses GenerateConsoleCtrlEvent to programs started from Linux)."""
+        d = Dir(self)
+        trace = d.file("trace.txt")
+        r = wine(os.path.join(WINDOWS_BUILD, "serve_break.exe"), cwd=d.path, capture_output=True, text=True,
+                 env=base_env(EVM_BOARD_LIBRARY=os.path.join(FOLDER, "Ostrel.dll"), OSTREL_SIM_TRACE=trace))
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        self.assertRegex(r.stdout, r"^listening on 127\.0\.0\.1:\d+\n$")
+        self.assertEqual(read_lines(trace), ["_init(port=0, interface=3, address=0x00, word56=3) = 1", "_close() = 0"])
+
     def _ask(self, port):
-        import serve_support
         s = serve_support.raw_connection(port)
         self.addCleanup(s.close)
         s.sendall(b"*IDN?\n")

@@ -69,31 +69,21 @@ std::string countText(int32_t count)
     return count == 1 ? std::string() : formatted(", count=%d", count);
 }
 
-// The file named by OSTREL_<NAME>_TRACE, opened at the first entry call (loading the library
-// does nothing: Windows runs a DLL's static constructors under its loader lock) and appended
-// to, a line at a time, flushed at once so a crash loses nothing. Bytes as they are: the same
-// lines on every system.
+// The file named by OSTREL_<NAME>_TRACE when the library is loaded, appended to a line at a
+// time, flushed at once so a crash loses nothing. Bytes as they are: the same lines on every
+// system. On Windows it is opened at the first line, not while loading: a DLL's static objects
+// are made under the system's loader lock, where nothing should touch a file.
 class TraceFile {
 public:
     TraceFile()
     {
-        const std::string variable = std::string("OSTREL_") + ostrel::backend().name() + "_TRACE";
+        variable_ = std::string("OSTREL_") + ostrel::backend().name() + "_TRACE";
+        const char *path = std::getenv(variable_.c_str());
+        if (!path || !*path)
+            return;
 #ifdef _WIN32
-        const char *path = std::getenv(variable.c_str());
-        if (!path || !*path)
-            return;
-        // Shared, so that others may read the trace while the board runs.
-        const HANDLE handle = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            handle_ = handle;
-            return;
-        }
-        ostrel::warn("%s: cannot open %s: error %lu", variable.c_str(), path, ::GetLastError());
+        path_ = path;
 #else
-        const char *path = std::getenv(variable.c_str());
-        if (!path || !*path)
-            return;
         // Opened without blocking: a FIFO that nobody reads must not hang the program loading us.
         const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -103,13 +93,13 @@ public:
                 ::close(fd);
         }
         if (!file_)
-            ostrel::warn("%s: cannot open %s: %s", variable.c_str(), path, std::strerror(errno));
+            ostrel::warn("%s: cannot open %s: %s", variable_.c_str(), path, std::strerror(errno));
 #endif
     }
     ~TraceFile()
     {
 #ifdef _WIN32
-        if (handle_)
+        if (handle_ != INVALID_HANDLE_VALUE)
             ::CloseHandle(handle_);
 #else
         if (file_)
@@ -122,8 +112,18 @@ public:
     void write(const std::string &line)
     {
 #ifdef _WIN32
-        if (!handle_)
+        if (path_.empty())
             return;
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            // Shared, so that others may read the trace while the board runs.
+            handle_ = ::CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle_ == INVALID_HANDLE_VALUE) {
+                ostrel::warn("%s: cannot open %s: error %lu", variable_.c_str(), path_.c_str(), ::GetLastError());
+                path_.clear();
+                return;
+            }
+        }
         const std::string bytes = line + '\n';
         DWORD written = 0;
         ::WriteFile(handle_, bytes.data(), DWORD(bytes.size()), &written, nullptr);
@@ -137,24 +137,22 @@ public:
     }
 
 private:
+    std::string variable_;
 #ifdef _WIN32
-    HANDLE handle_ = nullptr;
+    std::string path_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
 #else
     std::FILE *file_ = nullptr;
 #endif
 };
 
-TraceFile &traceFile()
-{
-    static TraceFile file;
-    return file;
-}
+TraceFile traceFile;
 // Set by a successful _init, cleared by a failed one and by _close.
 bool boardOpen = false;
 
 void record(ostrel::Backend &backend, const std::string &line)
 {
-    traceFile().write(line);
+    traceFile.write(line);
     backend.traced(line);
 }
 

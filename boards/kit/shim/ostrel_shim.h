@@ -47,8 +47,8 @@ public:
     virtual std::string lastError() const { return {}; }
 };
 
-// Defined once by each board library; the shim calls it on every entry, and once at the
-// first entry call (to name the trace file), so it must not depend on other globals.
+// Defined once by each board library; the shim calls it on every entry, and once when the
+// library is loaded (to name the trace file), so it must not depend on other globals.
 Backend &backend();
 
 // One line on stderr, prefixed with "libOstrel: ", for what a library reports on its own.
