@@ -44,14 +44,18 @@ std::string inFolder(std::string dir, std::string_view name)
 std::string settingsFilePath()
 {
 #ifdef _WIN32
-    // The user's roaming application data, where Windows programs keep their settings.
-    if (const char *appData = std::getenv("APPDATA"); appData && *appData) {
-        std::string dir = appData;
-        if (dir.back() != '\\' && dir.back() != '/')
-            dir += '\\';
-        return dir + "EVM5170.ini";
-    }
-    return "EVM5170.ini";
+    // The user's roaming application data, where Windows programs keep their settings; never
+    // the working folder.
+    std::string dir;
+    if (const char *appData = std::getenv("APPDATA"); appData && *appData)
+        dir = appData;
+    else if (const char *profile = std::getenv("USERPROFILE"); profile && *profile)
+        dir = std::string(profile) + "\\AppData\\Roaming";
+    else
+        return {};
+    if (dir.back() != '\\' && dir.back() != '/')
+        dir += '\\';
+    return dir + "EVM5170.ini";
 #else
     const char *config = std::getenv("XDG_CONFIG_HOME");
     std::string dir = config ? config : "";

@@ -62,8 +62,12 @@ def wine_path(windows_path):
 
 
 def setUpModule():
-    # The prefix is made before anything is timed, and its wineserver kept for the run, so that
-    # each program starts at once.
+    # A fresh prefix for each run, so nothing of an earlier one (a settings file, a registry
+    # change) is found. Made before anything is timed, and its wineserver kept for the run, so
+    # that each program starts at once.
+    if os.path.exists(PREFIX):
+        subprocess.run(["wineserver", "-k"], env=base_env(), timeout=STEP_SECONDS, stderr=subprocess.DEVNULL)
+        shutil.rmtree(PREFIX)
     subprocess.run(["wineboot", "-i"], env=base_env(), timeout=600, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-p"], env=base_env(), timeout=STEP_SECONDS, stderr=subprocess.DEVNULL)  # may run already
@@ -245,15 +249,22 @@ class ToolTest(unittest.TestCase):
         env = base_env(OSTREL_SIM_STATE=d.file("state.csv"))
         target = d.file("snap.csv", b"old\r\n")
         os.chmod(target, 0o640)
-        r = self.windows(["dump", "snap.csv"], d.path, env)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        with open(target, "rb") as f:
-            self.assertEqual(len(f.read().split(b"\r\n")), 32)
+        os.symlink("snap.csv", d.file("link.csv"))
+        for name in ("snap.csv", "link.csv"):
+            with open(target, "wb") as f:
+                f.write(b"old\r\n")
+            r = self.windows(["dump", name], d.path, env)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(target, "rb") as f:
+                self.assertEqual(len(f.read().split(b"\r\n")), 32)
+            # Replaced whole, its permissions kept; a link stays a link.
+            self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o640)
+            self.assertEqual(os.readlink(d.file("link.csv")), "snap.csv")
         os.mkdir(d.file("folder"))
         r = self.windows(["dump", "folder"], d.path, env)
         self.assertEqual(r.returncode, 2)
         self.assertTrue(r.stderr.startswith(b"evm5170ctl: cannot write folder: "), r.stderr)
-        self.assertEqual(sorted(os.listdir(d.path)), ["folder", "snap.csv", "state.csv", "state.csv.lock"])
+        self.assertEqual(sorted(os.listdir(d.path)), ["folder", "link.csv", "snap.csv", "state.csv", "state.csv.lock"])
 
 
 class LoaderTest(unittest.TestCase):
