@@ -51,3 +51,6 @@ add_custom_target(windows-folder ALL
 # For the tests under Wine only, never in the folder: the server stopped by Ctrl+Break.
 add_executable(serve_break tests/windows/serve_break.cpp)
 target_link_libraries(serve_break PRIVATE evm_ctl evm_core)
+# What loading a board library does before its first call.
+add_executable(load_check tests/windows/load_check.c)
+target_link_libraries(load_check PRIVATE ostrel_abi ws2_32)

@@ -312,6 +312,22 @@ class LoaderTest(unittest.TestCase):
         self.assertIn("OstrelNoVer.dll lacks a board-access entry", r.stderr)
 
 
+    def test_nothing_happens_at_load(self):
+        """Loading a DLL built here starts nothing: no trace file, no Winsock (the system runs a
+        DLL's start-up under its loader lock); the first _init does."""
+        for name, started in (("Ostrel.dll", "not started"), ("OstrelRemote.dll", "started")):
+            with self.subTest(library=name):
+                d = Dir(self)
+                trace = d.file("trace.txt")
+                r = wine(os.path.join(WINDOWS_BUILD, "load_check.exe"), os.path.join(FOLDER, name), trace, cwd=d.path,
+                         capture_output=True, text=True,
+                         env=base_env(OSTREL_SIM_TRACE=trace, OSTREL_REMOTE_TRACE=trace, EVM_BOARD_REMOTE="127.0.0.1:1",
+                                      EVM_BOARD_REMOTE_TIMEOUT_MS="2000"))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stdout.replace("\r", "").splitlines(),
+                                 ["loaded: winsock not started, trace absent", f"called: winsock {started}, trace written"])
+
+
 class RemoteTest(unittest.TestCase):
     def test_windows_tool_through_the_remote_library_against_the_linux_server(self):
         d = Dir(self)
