@@ -7,7 +7,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run install test test-package deb clean screenshots bench test-sanitize fuzz
+.PHONY: all deps configure build run install test test-package deb clean screenshots bench test-sanitize fuzz windows test-windows
 
 all: build
 
@@ -106,5 +106,20 @@ fuzz: deps
 	  echo "fuzz: $$t: $$(grep -E '^#[0-9]+[[:space:]]+DONE' $(FUZZ_BUILD)/$$t.log | tail -n 1)"; \
 	done
 
+# The tool, its server and the board libraries for 32-bit Windows (MinGW-w64): a folder to copy
+# to a PC, $(WINDOWS_BUILD)/evm5170-windows/, and its zip beside it.
+WINDOWS_BUILD ?= build-windows
+windows:
+	@./scripts/install-deps.sh windows
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	  $(LAUNCHER) >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The Windows build under Wine, against the Linux build: the libraries' exports (CTest in
+# $(WINDOWS_BUILD)), then the real .exe and .dll files in one Wine prefix made for the run.
+test-windows: build windows
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+	/usr/bin/python3 tests/windows/test_windows.py $(abspath $(BUILD)) $(abspath $(WINDOWS_BUILD))
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(DEB_DIR)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(DEB_DIR) $(WINDOWS_BUILD)

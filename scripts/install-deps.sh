@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs the Debian packages the build, the tests and the screenshots need.
+# Installs the Debian packages the build, the tests and the screenshots need; with "windows",
+# those of the Windows build and its tests under Wine instead (make windows, make test-windows).
 # Does nothing when everything is already present.
 set -euo pipefail
 
@@ -20,6 +21,13 @@ packages=(
   dpkg-dev debhelper fakeroot lintian
   desktop-file-utils appstream man-db groff-base
 )
+# 32-bit Windows: the cross compiler, Asio, and Wine with its 32-bit half (wine32 needs the
+# i386 architecture, added first).
+windows=false
+if [ "${1:-}" = windows ]; then
+  windows=true
+  packages=(cmake make g++-mingw-w64-i686 libasio-dev wine wine32:i386 python3-pyvisa python3-pyvisa-py)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -37,6 +45,9 @@ elif command -v sudo >/dev/null 2>&1; then
 else
   echo "Missing packages (${missing[*]}) and neither root nor sudo is available." >&2
   exit 1
+fi
+if $windows && ! { dpkg --print-architecture; dpkg --print-foreign-architectures; } | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
 fi
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DREADELF=readelf -DLIBRARY=libX.so -DREQUIRED=a,b -DALLOWED=a,b,prefix_* -P CheckBoardLibrary.cmake
 # Fails unless LIBRARY exports every REQUIRED function, exports nothing that no ALLOWED glob
-# matches, and has no DT_INIT entry (the loader would run the board's _init when loading it).
+# matches, and (an ELF library) has no DT_INIT entry (the loader would run the board's _init when loading it).
 cmake_minimum_required(VERSION 3.19)
 foreach(variable READELF LIBRARY REQUIRED ALLOWED)
   if(NOT DEFINED ${variable})
@@ -11,14 +11,25 @@ endforeach()
 string(REPLACE "," ";" required "${REQUIRED}")
 string(REPLACE "," ";" allowed "${ALLOWED}")
 
-execute_process(COMMAND ${READELF} --wide --dyn-syms --dynamic ${LIBRARY}
-  OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${READELF} failed on ${LIBRARY}: ${errors}")
+# A Windows DLL: READELF is objdump, whose export table lists each name as "[   N] name".
+if(LIBRARY MATCHES "\\.[dD][lL][lL]$")
+  execute_process(COMMAND ${READELF} -p ${LIBRARY}
+    OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${READELF} failed on ${LIBRARY}: ${errors}")
+  endif()
+  set(windows TRUE)
+else()
+  execute_process(COMMAND ${READELF} --wide --dyn-syms --dynamic ${LIBRARY}
+    OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${READELF} failed on ${LIBRARY}: ${errors}")
+  endif()
+  set(windows FALSE)
 endif()
 
 set(problems)
-if(output MATCHES "\\(INIT\\)")
+if(NOT windows AND output MATCHES "\\(INIT\\)")
   list(APPEND problems "has a DT_INIT entry")
 endif()
 
@@ -26,8 +37,17 @@ endif()
 #   Num: Value Size Type Bind Vis Ndx Name
 string(REPLACE "\n" ";" lines "${output}")
 set(exported)
+set(in_names FALSE)
 foreach(line IN LISTS lines)
-  if(line MATCHES "^ *[0-9]+: +[0-9a-fA-F]+ +[0-9]+ +([A-Z_]+) +(GLOBAL|WEAK|UNIQUE) +[A-Z_]+ +([A-Z0-9]+) +([^ @]+)")
+  if(windows)
+    if(line MATCHES "Ordinal/Name Pointer\\] Table")
+      set(in_names TRUE)
+    elseif(in_names AND line MATCHES "^[ \t]*\\[ *[0-9]+\\] +([^ ]+)$")
+      list(APPEND exported "${CMAKE_MATCH_1}")
+    elseif(in_names)
+      set(in_names FALSE)
+    endif()
+  elseif(line MATCHES "^ *[0-9]+: +[0-9a-fA-F]+ +[0-9]+ +([A-Z_]+) +(GLOBAL|WEAK|UNIQUE) +[A-Z_]+ +([A-Z0-9]+) +([^ @]+)")
     if(NOT CMAKE_MATCH_3 STREQUAL "UND")
       list(APPEND exported "${CMAKE_MATCH_4}")
     endif()
@@ -60,4 +80,8 @@ if(problems)
   message(STATUS "${LIBRARY}: ${text}")
   message(FATAL_ERROR "${LIBRARY} is not a sound board library")
 endif()
-message(STATUS "${LIBRARY}: ${count} exported symbols, the entries ${REQUIRED} among them, no DT_INIT")
+if(windows)
+  message(STATUS "${LIBRARY}: ${count} exported names, the entries ${REQUIRED} among them")
+else()
+  message(STATUS "${LIBRARY}: ${count} exported symbols, the entries ${REQUIRED} among them, no DT_INIT")
+endif()

@@ -13,6 +13,15 @@
 extern "C" {
 #endif
 
+/* The C calling convention, named where a compiler could be told to take another: on 32-bit
+ * Windows the vendor's DLL has its entries __cdecl (the caller pops the arguments), and a
+ * program built with /Gz or -mrtd must still call them so. Elsewhere there is only one. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define OSTREL_CALL __cdecl
+#else
+#define OSTREL_CALL
+#endif
+
 /* The record handed to _init, little-endian, 64 bytes. */
 typedef struct OstrelConnectionSettings {
     int32_t interfaceCode; /* OSTREL_INTERFACE_IIC or OSTREL_INTERFACE_SPI */
@@ -22,12 +31,15 @@ typedef struct OstrelConnectionSettings {
     uint8_t unused2[4];
 } OstrelConnectionSettings;
 
+/* On every target, 32-bit Windows among them: no padding, 32-bit words on 4-byte boundaries. */
 #ifdef __cplusplus
+static_assert(sizeof(int32_t) == 4 && alignof(OstrelConnectionSettings) == 4, "32-bit words");
 static_assert(sizeof(OstrelConnectionSettings) == 64, "the record is 64 bytes");
 static_assert(offsetof(OstrelConnectionSettings, interfaceCode) == 0, "interface code at 0");
 static_assert(offsetof(OstrelConnectionSettings, deviceAddress) == 4, "device address at 4");
 static_assert(offsetof(OstrelConnectionSettings, word56) == 56, "word 56 at 56");
 #else
+_Static_assert(sizeof(int32_t) == 4 && _Alignof(OstrelConnectionSettings) == 4, "32-bit words");
 _Static_assert(sizeof(OstrelConnectionSettings) == 64, "the record is 64 bytes");
 _Static_assert(offsetof(OstrelConnectionSettings, interfaceCode) == 0, "interface code at 0");
 _Static_assert(offsetof(OstrelConnectionSettings, deviceAddress) == 4, "device address at 4");
@@ -58,22 +70,22 @@ enum {
 };
 
 /* The five entries. _init answers the port of the board it opened, 0 when there is none. */
-typedef int32_t (*OstrelInitFn)(int32_t port, OstrelConnectionSettings *settings);
-typedef int32_t (*OstrelCloseFn)(void);
-typedef int32_t (*OstrelDataFn)(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
-typedef int32_t (*OstrelVersionFn)(void);
+typedef int32_t (OSTREL_CALL *OstrelInitFn)(int32_t port, OstrelConnectionSettings *settings);
+typedef int32_t (OSTREL_CALL *OstrelCloseFn)(void);
+typedef int32_t (OSTREL_CALL *OstrelDataFn)(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count);
+typedef int32_t (OSTREL_CALL *OstrelVersionFn)(void);
 
 /* Optional, beyond the five: how the library reaches the board (its devices, its lines), as
  * text for the tool's info. Copies the text and a terminating NUL into buffer as far as size
  * allows and answers the text's length; ostrel_describe(NULL, 0) asks for the length alone. */
 #define OSTREL_DESCRIBE_ENTRY "ostrel_describe"
-typedef int32_t (*OstrelDescribeFn)(char *buffer, int32_t size);
+typedef int32_t (OSTREL_CALL *OstrelDescribeFn)(char *buffer, int32_t size);
 
 /* Optional, beyond the five: why the library's last call failed, as one line of text for the
  * user (e.g. the server a remote board could not reach); empty when it has nothing to add.
  * Copies as ostrel_describe does. Every library built with the kit has it. */
 #define OSTREL_LAST_ERROR_ENTRY "ostrel_last_error"
-typedef int32_t (*OstrelLastErrorFn)(char *buffer, int32_t size);
+typedef int32_t (OSTREL_CALL *OstrelLastErrorFn)(char *buffer, int32_t size);
 
 #ifdef __cplusplus
 }

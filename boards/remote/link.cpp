@@ -8,6 +8,10 @@
 #include <charconv>
 #include <vector>
 
+#ifdef _WIN32
+#include <asio/detail/winsock_init.hpp>
+#endif
+
 namespace ostrel {
 
 namespace {
@@ -50,9 +54,31 @@ bool Link::wait(int &pending, Clock::time_point deadline)
     return false;
 }
 
+#ifdef _WIN32
+// Winsock is started at the first connection, not while the DLL is loaded: WSAStartup may load
+// other DLLs, which must not happen under the system's loader lock. Made before Asio's own
+// objects (the lowest priority number runs first), this one keeps them from starting it then.
+static __attribute__((init_priority(101))) asio::detail::winsock_init<>::manual noWinsockAtLoad;
+
+static bool winsockStarted(std::string &why)
+{
+    static const int result = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (result != 0)
+        why = "cannot start Winsock: error " + std::to_string(result);
+    return result == 0;
+}
+#endif
+
 Link::Outcome Link::connect(const std::string &address, Clock::time_point deadline)
 {
     close();
+#ifdef _WIN32
+    if (!winsockStarted(why_))
+        return Outcome::Failed;
+#endif
     std::string host;
     uint16_t port = 0;
     if (!splitAddress(address, host, port)) {

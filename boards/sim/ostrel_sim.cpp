@@ -26,7 +26,11 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#define OSTREL_EXPORT extern "C" __declspec(dllexport)
+#else
 #define OSTREL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using ostrel::Chip;
 

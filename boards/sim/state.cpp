@@ -4,10 +4,17 @@
 #include "environment.h"
 #include "ostrel_shim.h"
 
+#ifdef _WIN32
+#include "textfiles.h"
+#include "windows_error.h"
+
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -28,6 +35,76 @@ namespace {
 // is stuck, and is not waited for.
 constexpr auto kLockPatience = std::chrono::seconds(10);
 constexpr auto kLockPoll = std::chrono::milliseconds(2);
+
+#ifdef _WIN32
+
+// The writer follows a link itself on Windows.
+std::string resolvedPath(std::string path)
+{
+    return path;
+}
+
+// LockFileEx on "<file>.lock", released when the handle is closed. As on other systems, a lock
+// held far longer than one read or write is not waited for.
+class FileLock {
+public:
+    explicit FileLock(const std::string &file)
+    {
+        const std::string path = file + ".lock";
+        handle_ = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+        for (;;) {
+            OVERLAPPED whole{};
+            if (::LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
+                return;
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_LOCK_VIOLATION || std::chrono::steady_clock::now() > deadline) {
+                warn("OSTREL_SIM_STATE: cannot lock %s: %s; going on without it", path.c_str(),
+                     error == ERROR_LOCK_VIOLATION ? "held too long by another process"
+                                                   : evm::windowsErrorText(error).c_str());
+                ::CloseHandle(handle_);
+                handle_ = INVALID_HANDLE_VALUE;
+                return;
+            }
+            std::this_thread::sleep_for(kLockPoll);
+        }
+    }
+    ~FileLock()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle_);
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+enum class ReadResult { Ok, Missing, Failed };
+
+// Only a file on a disk is read: a device holds no snapshot.
+ReadResult readText(const std::string &path, std::string &text, std::string &reason)
+{
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return ReadResult::Missing;
+    }
+    if (const auto error = evm::readWholeFile(path, text)) {
+        if (*error == "not a regular file")
+            return ReadResult::Missing;
+        reason = *error;
+        return ReadResult::Failed;
+    }
+    return ReadResult::Ok;
+}
+
+#else
 
 std::string folderOf(const std::string &path)
 {
@@ -90,7 +167,7 @@ private:
 enum class ReadResult { Ok, Missing, Failed };
 
 // Only a regular file is read: a FIFO or a device holds no snapshot, and opening one must not block.
-ReadResult readText(const std::string &path, std::string &text)
+ReadResult readDescriptor(const std::string &path, std::string &text)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -120,6 +197,16 @@ ReadResult readText(const std::string &path, std::string &text)
         text.append(buffer, size_t(got));
     }
 }
+
+ReadResult readText(const std::string &path, std::string &text, std::string &reason)
+{
+    const ReadResult result = readDescriptor(path, text);
+    if (result == ReadResult::Failed)
+        reason = std::strerror(errno);
+    return result;
+}
+
+#endif
 
 bool blank(std::string_view line)
 {
@@ -155,7 +242,8 @@ std::optional<Registers> parseSnapshot(std::string_view text, int &badLine)
 std::optional<Registers> readState(const std::string &file, const std::string &shownPath, bool report)
 {
     std::string text;
-    switch (readText(file, text)) {
+    std::string reason;
+    switch (readText(file, text, reason)) {
     case ReadResult::Ok:
         break;
     case ReadResult::Missing:
@@ -163,7 +251,7 @@ std::optional<Registers> readState(const std::string &file, const std::string &s
     case ReadResult::Failed:
         if (report)
             warn("OSTREL_SIM_STATE: cannot read %s: %s; starting from power-on values", shownPath.c_str(),
-                 std::strerror(errno));
+                 reason.c_str());
         return std::nullopt;
     }
     int badLine = 0;
@@ -184,6 +272,16 @@ std::string snapshotText(const Registers &values)
     }
     return text;
 }
+
+#ifdef _WIN32
+
+// The program's one writer: replaced whole, its permissions kept, a device written in place.
+std::optional<std::string> writeSnapshot(const std::string &file, const std::string &data)
+{
+    return evm::saveWholeFile(file, data);
+}
+
+#else
 
 // 0, or the errno of the failure.
 int writeAll(int fd, const std::string &data)
@@ -270,6 +368,15 @@ int replaceFile(const std::string &file, const std::string &data)
     return 0;
 }
 
+std::optional<std::string> writeSnapshot(const std::string &file, const std::string &data)
+{
+    if (const int error = replaceFile(file, data))
+        return std::string(std::strerror(error));
+    return std::nullopt;
+}
+
+#endif
+
 } // namespace
 
 Registers storedRegisters(const Chip &chip)
@@ -305,8 +412,8 @@ void saveState(const std::string &path, const Chip &chip, const Registers &loade
         if (now[i] != loaded[i])
             saved[i] = now[i];
     }
-    if (const int error = replaceFile(file, snapshotText(saved)))
-        warn("OSTREL_SIM_STATE: cannot write %s: %s", path.c_str(), std::strerror(error));
+    if (const auto error = writeSnapshot(file, snapshotText(saved)))
+        warn("OSTREL_SIM_STATE: cannot write %s: %s", path.c_str(), error->c_str());
 }
 
 StateStamp stateStamp(const std::string &path)

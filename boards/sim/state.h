@@ -3,7 +3,7 @@
 // board would (OSTREL_SIM_STATE): a register snapshot, "0x47, 0xFF" lines.
 //
 // Several runs may share one file (the window holding the board open, the tool run from
-// scripts in parallel). The file is locked (flock on "<file>.lock" beside it) only while it
+// scripts in parallel). The file is locked (flock, on Windows LockFileEx, on "<file>.lock" beside it) only while it
 // is read at _init and while it is written at _close, never for a whole session: a window
 // that keeps the board open for an hour must not stall the tool for that hour. So that
 // overlapping sessions lose nothing of each other's, a save lays the registers this session

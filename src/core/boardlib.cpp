@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "boardlib.h"
+#include "windows_error.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include <dlfcn.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <unistd.h>
+#endif
 
 namespace evm {
 
@@ -17,6 +22,67 @@ namespace {
 // What differs from one system to the next: the library's file name, loading it, finding its
 // entries, and the folder of the running program. Nothing else here knows the system.
 namespace platform {
+
+#ifdef _WIN32
+
+// A board library is only ever loaded by its full path from a folder the program chose: never
+// from the working directory or the PATH, where anyone may have put an Ostrel.dll.
+constexpr bool kSystemSearch = false;
+
+std::string libraryFile(std::string_view baseName)
+{
+    return std::string(baseName) + ".dll";
+}
+
+void *open(const std::string &file, std::string &error)
+{
+    // The working directory leaves the search for the DLLs the board library itself needs,
+    // and those are looked for beside it first.
+    static const bool noWorkingDirectory = ::SetDllDirectoryA("") != 0;
+    (void)noWorkingDirectory;
+    // No box from the system for a DLL that cannot be loaded: the caller reports it.
+    const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    std::string path = file;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    HMODULE handle = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const DWORD code = ::GetLastError();
+    ::SetErrorMode(oldMode);
+    if (!handle)
+        error = "Cannot load library " + file + ": (" + windowsErrorText(code) + ")";
+    return reinterpret_cast<void *>(handle);
+}
+
+void *entry(void *handle, const char *name)
+{
+    return reinterpret_cast<void *>(::GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+void close(void *handle)
+{
+    ::FreeLibrary(static_cast<HMODULE>(handle));
+}
+
+std::string executableDir()
+{
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), DWORD(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+#else
+
+// Bare file names go to the dynamic loader's own search, which never takes the working directory.
+constexpr bool kSystemSearch = true;
 
 std::string libraryFile(std::string_view baseName)
 {
@@ -52,6 +118,8 @@ std::string executableDir()
     return ec ? std::string() : exe.parent_path().string();
 }
 
+#endif
+
 } // namespace platform
 
 constexpr char kBaseName[] = "Ostrel";
@@ -68,13 +136,20 @@ bool exists(const std::string &path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
 std::string joined(const std::string &dir, std::string_view name)
 {
     if (dir.empty())
         return std::string(name);
-    return dir.back() == '/' ? dir + std::string(name) : dir + '/' + std::string(name);
+    return dir.back() == '/' || dir.back() == kSeparator ? dir + std::string(name) : dir + kSeparator + std::string(name);
 }
 
+#ifndef _WIN32
 // Installed, the board libraries lie in a folder of the program's own (lib/evm5170 under the
 // prefix), found from the executable's folder, so an installed tree works wherever it is put.
 #ifndef EVM_BOARD_DIR_FROM_BIN
@@ -86,6 +161,18 @@ std::string installedBoardDir(const std::string &exeDir)
     while (dir.size() > 1 && dir.back() == '/')
         dir.pop_back();
     return dir;
+}
+#endif
+
+// The folders the board library is looked for in: on Windows the executable's own alone, as
+// its users put the vendor's DLL beside it.
+std::vector<std::string> boardDirs(const std::string &exeDir)
+{
+#ifdef _WIN32
+    return {exeDir};
+#else
+    return {exeDir, installedBoardDir(exeDir)};
+#endif
 }
 
 std::string absolute(const std::string &path)
@@ -110,9 +197,11 @@ std::string libraryFromEnvironment()
             continue;
         const std::string file = platform::libraryFile(s.baseName);
         // Beside the program in a build tree, in the program's own folder once installed.
-        const std::string beside = joined(exeDir, file);
-        const std::string installed = joined(installedBoardDir(exeDir), file);
-        return exists(beside) || !exists(installed) ? beside : installed;
+        const std::vector<std::string> dirs = boardDirs(exeDir);
+        for (const std::string &dir : dirs)
+            if (exists(joined(dir, file)))
+                return joined(dir, file);
+        return joined(dirs.front(), file);
     }
     return env;
 }
@@ -125,11 +214,11 @@ std::vector<std::string> BoardLibrary::searchOrder()
     if (!env.empty())
         return {env};
     std::vector<std::string> order;
-    if (const std::string exeDir = platform::executableDir(); !exeDir.empty()) {
-        order.push_back(joined(exeDir, kBaseName));
-        order.push_back(joined(installedBoardDir(exeDir), kBaseName));
-    }
-    order.push_back(kBaseName); // the dynamic loader's own search: no working directory
+    if (const std::string exeDir = platform::executableDir(); !exeDir.empty())
+        for (const std::string &dir : boardDirs(exeDir))
+            order.push_back(joined(dir, kBaseName));
+    if (platform::kSystemSearch)
+        order.push_back(kBaseName); // the dynamic loader's own search: no working directory
     return order;
 }
 
@@ -144,10 +233,17 @@ BoardLibrary::LoadStatus BoardLibrary::load()
         }
         return loadFile(absolute(env));
     }
-    if (const std::string exeDir = platform::executableDir(); !exeDir.empty()) {
-        for (const std::string &dir : {exeDir, installedBoardDir(exeDir)})
+    const std::string exeDir = platform::executableDir();
+    if (!exeDir.empty()) {
+        for (const std::string &dir : boardDirs(exeDir))
             if (const std::string file = joined(dir, platform::libraryFile(kBaseName)); isFile(file))
                 return loadFile(file);
+    }
+    if (!platform::kSystemSearch) {
+        unload();
+        m_fileName = joined(exeDir, platform::libraryFile(kBaseName));
+        m_error = m_fileName + ": no such file";
+        return LoadStatus::CannotLoad;
     }
     // Bare file names: the loader searches its own paths, never the working directory. The
     // base name itself is tried last, and its failure is the one told, as it always was.

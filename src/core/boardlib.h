@@ -40,7 +40,8 @@ public:
 
     // EVM_BOARD_LIBRARY when set (a file, or sim, linux or remote for the libraries beside
     // the executable); else "Ostrel" beside the executable, else in the system's library
-    // paths. The working directory is never searched.
+    // paths (on Windows Ostrel.dll beside the executable only). The working directory is
+    // never searched.
     LoadStatus load();
     LoadStatus loadFile(const std::string &path);
     void unload();

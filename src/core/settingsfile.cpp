@@ -27,6 +27,7 @@ bool readSettingsText(const std::string &path, std::string &text)
     return !readWholeFile(path, text);
 }
 
+#ifndef _WIN32
 // A folder and a name in it, as the settings path has always been joined: one slash between.
 std::string inFolder(std::string dir, std::string_view name)
 {
@@ -38,11 +39,26 @@ std::string inFolder(std::string dir, std::string_view name)
         dir += '/';
     return dir + std::string(name);
 }
+#endif
 
 } // namespace
 
 std::string settingsFilePath()
 {
+#ifdef _WIN32
+    // The user's roaming application data, where Windows programs keep their settings; never
+    // the working folder.
+    std::string dir;
+    if (const char *appData = std::getenv("APPDATA"); appData && *appData)
+        dir = appData;
+    else if (const char *profile = std::getenv("USERPROFILE"); profile && *profile)
+        dir = std::string(profile) + "\\AppData\\Roaming";
+    else
+        return {};
+    if (dir.back() != '\\' && dir.back() != '/')
+        dir += '\\';
+    return dir + "EVM5170.ini";
+#else
     const char *config = std::getenv("XDG_CONFIG_HOME");
     std::string dir = config ? config : "";
     if (dir.empty()) {
@@ -54,6 +70,7 @@ std::string settingsFilePath()
         dir = inFolder(clean, ".config");
     }
     return inFolder(dir, "EVM5170.ini");
+#endif
 }
 
 SettingsFile::SettingsFile(std::string path) : m_path(std::move(path))

@@ -11,7 +11,8 @@
 
 namespace evm {
 
-// EVM5170.ini in the user's configuration directory ($XDG_CONFIG_HOME, else ~/.config).
+// EVM5170.ini in the user's configuration directory ($XDG_CONFIG_HOME, else ~/.config; on Windows
+// %APPDATA%, else the profile's AppData\Roaming, else none).
 std::string settingsFilePath();
 
 // The settings file in INI form (ini.h). It is read once, when it is opened, and only if it is

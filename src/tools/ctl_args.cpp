@@ -194,9 +194,15 @@ std::string generalHelp()
     text += "\nOptions:\n" + optionLines(nullptr);
     text +=
         "\n"
+#ifdef _WIN32
+        "The board library is %EVM_BOARD_LIBRARY%, else Ostrel.dll beside this program\n"
+        "(never one from the working folder or the PATH). The interface comes from\n"
+        "EVM5170.ini in %APPDATA%, which is only read, never written.\n"
+#else
         "The board library is $EVM_BOARD_LIBRARY, else Ostrel beside this program, else\n"
         "in the system's library paths. The interface comes from EVM5170.ini in\n"
         "$XDG_CONFIG_HOME (else ~/.config), which is only read, never written.\n"
+#endif
         "Exit status: 0 success, 1 diff found differences, 2 failure (one line on\n"
         "standard error). \"evm5170ctl COMMAND --help\" describes one command.\n";
     return text;

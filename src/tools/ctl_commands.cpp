@@ -23,6 +23,13 @@
 
 #include <sys/stat.h>
 
+// How a user stops the server, as the help tells it.
+#ifdef _WIN32
+#define EVM_STOP_KEYS "Ctrl+C or Ctrl+Break"
+#else
+#define EVM_STOP_KEYS "SIGINT or SIGTERM"
+#endif
+
 namespace ctl {
 
 namespace {
@@ -654,7 +661,7 @@ constexpr Command kCommands[] = {
      "they agree, 1 when they differ, 2 on an error.", diff},
     {"serve", "", 0, 0, "the board as a SCPI instrument on the network",
      "Opens the board and serves it as a SCPI instrument over a raw TCP socket (port\n"
-     "5025, as VISA's TCPIP0::host::5025::SOCKET) until SIGINT or SIGTERM, then closes\n"
+     "5025, as VISA's TCPIP0::host::5025::SOCKET) until " EVM_STOP_KEYS ", then closes\n"
      "it and exits 0. Prints \"listening on HOST:PORT\" first (with --listen HOST:0\n"
      "the port the system chose).\n"
      "The board stays open for the whole run, shared by every client; a remote board\n"

@@ -494,8 +494,15 @@ bool Server::listen(std::string *error)
     const tcp::endpoint at(m_options.address, m_options.port);
     asio::error_code ec;
     m_acceptor.open(at.protocol(), ec);
+#ifdef _WIN32
+    // On Windows SO_REUSEADDR would let another program take over the port while the server
+    // has it; the port is the server's alone, and a restart finds it free as on other systems.
+    if (!ec)
+        m_acceptor.set_option(asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>(true), ec);
+#else
     if (!ec)
         m_acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+#endif
     if (!ec)
         m_acceptor.bind(at, ec);
     if (!ec)
@@ -506,6 +513,11 @@ bool Server::listen(std::string *error)
     }
     m_signals.add(SIGINT, ec);
     m_signals.add(SIGTERM, ec);
+#ifdef SIGBREAK
+    // Ctrl+Break in a Windows console.
+    if (!ec)
+        m_signals.add(SIGBREAK, ec);
+#endif
     if (ec) {
         *error = "cannot set up the signal handling: " + ec.message();
         return false;

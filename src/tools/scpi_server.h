@@ -51,7 +51,7 @@ struct ServeOutput {
     std::function<void(const std::string &)> warn;     // a warning for standard error
 };
 
-// Serves the session's board until SIGINT or SIGTERM. Answers 0, or 2 with a one-line error
+// Serves the session's board until SIGINT or SIGTERM (Ctrl+C, and on Windows Ctrl+Break). Answers 0, or 2 with a one-line error
 // in *error when it cannot listen.
 int serveBoard(const ServeOptions &options, evm::BoardSession &session, std::string *error, const ServeOutput &output);
 

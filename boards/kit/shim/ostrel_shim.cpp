@@ -10,8 +10,12 @@
 
 #include "ostrel_shim.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -21,7 +25,13 @@
 #include <cstring>
 #include <string>
 
+// On Windows the entries leave the DLL by its module-definition file, which names exactly
+// those the library has (evm_add_board_library), so none is marked here.
+#ifdef _WIN32
+#define OSTREL_ENTRY extern "C"
+#else
 #define OSTREL_ENTRY extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace ostrel {
 
@@ -60,16 +70,21 @@ std::string countText(int32_t count)
     return count == 1 ? std::string() : formatted(", count=%d", count);
 }
 
-// The file named by OSTREL_<NAME>_TRACE, opened when the library is loaded and appended to,
-// a line at a time, flushed at once so a crash loses nothing.
+// The file named by OSTREL_<NAME>_TRACE when the library is loaded, appended to a line at a
+// time, flushed at once so a crash loses nothing. Bytes as they are: the same lines on every
+// system. On Windows it is opened at the first line, not while loading: a DLL's static objects
+// are made under the system's loader lock, where nothing should touch a file.
 class TraceFile {
 public:
     TraceFile()
     {
-        const std::string variable = std::string("OSTREL_") + ostrel::backend().name() + "_TRACE";
-        const char *path = std::getenv(variable.c_str());
+        variable_ = std::string("OSTREL_") + ostrel::backend().name() + "_TRACE";
+        const char *path = std::getenv(variable_.c_str());
         if (!path || !*path)
             return;
+#ifdef _WIN32
+        path_ = path;
+#else
         // Opened without blocking: a FIFO that nobody reads must not hang the program loading us.
         const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -79,27 +94,57 @@ public:
                 ::close(fd);
         }
         if (!file_)
-            ostrel::warn("%s: cannot open %s: %s", variable.c_str(), path, std::strerror(errno));
+            ostrel::warn("%s: cannot open %s: %s", variable_.c_str(), path, std::strerror(errno));
+#endif
     }
     ~TraceFile()
     {
+#ifdef _WIN32
+        if (handle_ != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle_);
+#else
         if (file_)
             std::fclose(file_);
+#endif
     }
     TraceFile(const TraceFile &) = delete;
     TraceFile &operator=(const TraceFile &) = delete;
 
     void write(const std::string &line)
     {
+#ifdef _WIN32
+        if (path_.empty())
+            return;
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            // Shared, so that others may read the trace while the board runs.
+            handle_ = ::CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle_ == INVALID_HANDLE_VALUE) {
+                ostrel::warn("%s: cannot open %s: error %lu", variable_.c_str(), path_.c_str(), ::GetLastError());
+                path_.clear();
+                return;
+            }
+        }
+        const std::string bytes = line + '\n';
+        DWORD written = 0;
+        ::WriteFile(handle_, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+#else
         if (!file_)
             return;
         std::fputs(line.c_str(), file_);
         std::fputc('\n', file_);
         std::fflush(file_);
+#endif
     }
 
 private:
+    std::string variable_;
+#ifdef _WIN32
+    std::string path_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+#else
     std::FILE *file_ = nullptr;
+#endif
 };
 
 TraceFile traceFile;
@@ -129,7 +174,7 @@ int32_t refusal(const ostrel::Backend &backend, int32_t channel, int32_t target,
 
 } // namespace
 
-OSTREL_ENTRY int32_t _init(int32_t port, OstrelConnectionSettings *settings)
+OSTREL_ENTRY int32_t OSTREL_CALL _init(int32_t port, OstrelConnectionSettings *settings)
 {
     ostrel::Backend &backend = ostrel::backend();
     if (!settings) {
@@ -146,7 +191,7 @@ OSTREL_ENTRY int32_t _init(int32_t port, OstrelConnectionSettings *settings)
     return result;
 }
 
-OSTREL_ENTRY int32_t _close(void)
+OSTREL_ENTRY int32_t OSTREL_CALL _close(void)
 {
     ostrel::Backend &backend = ostrel::backend();
     backend.close();
@@ -155,7 +200,7 @@ OSTREL_ENTRY int32_t _close(void)
     return OSTREL_OK;
 }
 
-OSTREL_ENTRY int32_t _readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count)
+OSTREL_ENTRY int32_t OSTREL_CALL _readData(int32_t channel, int32_t reg, uint8_t *buffer, int32_t count)
 {
     ostrel::Backend &backend = ostrel::backend();
     int32_t code = refusal(backend, channel, reg, buffer, count, true);
@@ -171,7 +216,7 @@ OSTREL_ENTRY int32_t _readData(int32_t channel, int32_t reg, uint8_t *buffer, in
     return code;
 }
 
-OSTREL_ENTRY int32_t _writeData(int32_t channel, int32_t regOrLine, uint8_t *buffer, int32_t count)
+OSTREL_ENTRY int32_t OSTREL_CALL _writeData(int32_t channel, int32_t regOrLine, uint8_t *buffer, int32_t count)
 {
     ostrel::Backend &backend = ostrel::backend();
     const bool lines = channel == OSTREL_CHANNEL_LINES;
@@ -189,7 +234,7 @@ OSTREL_ENTRY int32_t _writeData(int32_t channel, int32_t regOrLine, uint8_t *buf
 }
 
 // Kept out of the export list of a library built with NO_GETVER.
-OSTREL_ENTRY int32_t _getVer(void)
+OSTREL_ENTRY int32_t OSTREL_CALL _getVer(void)
 {
     ostrel::Backend &backend = ostrel::backend();
     const int32_t version = backend.version();
@@ -199,7 +244,7 @@ OSTREL_ENTRY int32_t _getVer(void)
 
 // Beyond the five entries, in every kit library: the backend's reason for its last failure.
 // Copies the text with its terminating NUL as far as size allows and answers its length.
-OSTREL_ENTRY int32_t ostrel_last_error(char *buffer, int32_t size)
+OSTREL_ENTRY int32_t OSTREL_CALL ostrel_last_error(char *buffer, int32_t size)
 {
     const std::string text = ostrel::backend().lastError();
     if (buffer && size > 0) {

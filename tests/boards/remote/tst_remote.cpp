@@ -46,12 +46,16 @@ public:
         for (const char *name : {"OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_STATE", "OSTREL_SIM_IIC_ADDRESS"})
             env.remove(QLatin1String(name));
         env.insert(QStringLiteral("OSTREL_SIM_STATE"), QString()); // no state file
-        env.insert(QStringLiteral("EVM_BOARD_LIBRARY"), QStringLiteral(OSTREL_SIM_PATH));
+        // Another server may stand in for this build's, the Windows one under Wine
+        // (EVM_TEST_SERVE_COMMAND, with its own simulated board EVM_TEST_SERVE_BOARD).
+        const QString command = qEnvironmentVariable("EVM_TEST_SERVE_COMMAND", QStringLiteral(EVM5170CTL_PATH));
+        const QString board = qEnvironmentVariable("EVM_TEST_SERVE_BOARD", QStringLiteral(OSTREL_SIM_PATH));
+        env.insert(QStringLiteral("EVM_BOARD_LIBRARY"), board);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path());
         env.insert(QStringLiteral("OSTREL_SIM_TRACE"), tracePath());
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(m_dir.path());
-        m_process.start(QStringLiteral(EVM5170CTL_PATH),
+        m_process.start(command,
                         QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + options);
         QByteArray out;
         QDeadlineTimer deadline(30000);
@@ -106,13 +110,14 @@ public:
         return answer;
     }
 
-    // SIGTERM, and the exit status; killed when it does not end in time.
+    // SIGINT (Ctrl+C, which a server under Wine also gets), and the exit status; killed when
+    // it does not end in time.
     int stop()
     {
         resume();
         if (m_process.state() == QProcess::NotRunning)
             return m_process.exitCode();
-        m_process.terminate();
+        signal(SIGINT);
         if (!m_process.waitForFinished(30000)) {
             m_process.kill();
             m_process.waitForFinished(30000);
