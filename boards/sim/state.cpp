@@ -23,7 +23,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#ifndef _WIN32
 #include <pwd.h>
+#endif
 #include <string_view>
 #include <thread>
 
@@ -416,6 +418,24 @@ void saveState(const std::string &path, const Chip &chip, const Registers &loade
         warn("OSTREL_SIM_STATE: cannot write %s: %s", path.c_str(), error->c_str());
 }
 
+#ifdef _WIN32
+
+StateStamp stateStamp(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return {};
+    const auto wide = [](DWORD high, DWORD low) { return (static_cast<unsigned long long>(high) << 32) | low; };
+    // The last write in 100 ns steps; Windows has no inode to tell a replaced file by, and the
+    // writer's replacement always changes the write time.
+    const unsigned long long written = wide(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    return {0, 0, wide(data.nFileSizeHigh, data.nFileSizeLow), static_cast<long long>(written / 10000000ULL),
+            static_cast<long long>(written % 10000000ULL) * 100};
+}
+
+#else
+
 StateStamp stateStamp(const std::string &path)
 {
     struct stat status {};
@@ -425,6 +445,8 @@ StateStamp stateStamp(const std::string &path)
             static_cast<unsigned long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
             static_cast<long long>(status.st_mtim.tv_nsec)};
 }
+
+#endif
 
 void followState(const std::string &path, Chip &chip, Registers &loaded)
 {
@@ -443,6 +465,46 @@ void followState(const std::string &path, Chip &chip, Registers &loaded)
         loaded[i] = (*values)[i];
     }
 }
+
+#ifdef _WIN32
+
+// On Windows the user's local application data, as other programs keep their state there.
+std::string defaultStatePath()
+{
+    const char *local = std::getenv("LOCALAPPDATA");
+    if (!local || !local[0])
+        return std::string();
+    return std::string(local) + "\\evm5170\\sim-state.csv";
+}
+
+bool makeStateFolder(const std::string &path)
+{
+    const auto slash = path.find_last_of("\\/");
+    if (slash == std::string::npos)
+        return true;
+    const std::string folder = path.substr(0, slash);
+    // Each missing folder from the top down; a drive ("C:") or one another run made is as good.
+    for (size_t end = 1; end <= folder.size(); ++end) {
+        if (end != folder.size() && folder[end] != '\\' && folder[end] != '/')
+            continue;
+        const std::string part = folder.substr(0, end);
+        if (part.size() <= 2 || part.back() == ':')
+            continue;
+        if (!::CreateDirectoryA(part.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            warn("OSTREL_SIM_STATE: cannot make the folder %s: %s; the registers are not kept", part.c_str(),
+                 evm::windowsErrorText(::GetLastError()).c_str());
+            return false;
+        }
+    }
+    const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        warn("OSTREL_SIM_STATE: %s is not a folder; the registers are not kept", folder.c_str());
+        return false;
+    }
+    return true;
+}
+
+#else
 
 std::string defaultStatePath()
 {
@@ -483,5 +545,7 @@ bool makeStateFolder(const std::string &path)
     }
     return true;
 }
+
+#endif
 
 } // namespace ostrel

@@ -46,6 +46,7 @@ BOARD_VARIABLES = ("OSTREL_SIM_FAIL", "OSTREL_SIM_BOARD", "OSTREL_SIM_STATE", "O
 def base_env(**extra):
     env = {k: v for k, v in os.environ.items() if k not in BOARD_VARIABLES and k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(WINE_ENV)
+    env["OSTREL_SIM_STATE"] = ""  # no chip kept between runs, unless a test names a file
     env.update(extra)
     return env
 
@@ -225,6 +226,22 @@ class ToolTest(unittest.TestCase):
                                  (r.stdout, r.stderr))
                 with open(settings, "rb") as f:
                     self.assertEqual(f.read(), text)  # only read, never written
+
+    def test_default_state_file_in_local_appdata(self):
+        """Without OSTREL_SIM_STATE the simulated board keeps its chip in the user's local
+        application data, so one run sees what the one before it set."""
+        d = Dir(self)
+        env = base_env()
+        del env["OSTREL_SIM_STATE"]
+        out = wine("cmd", "/c", "echo %LOCALAPPDATA%", env=env, capture_output=True, text=True, check=True)
+        state = os.path.join(wine_path(out.stdout.strip()), "evm5170", "sim-state.csv")
+        self.assertFalse(os.path.exists(state))
+        self.addCleanup(lambda: shutil.rmtree(os.path.dirname(state), ignore_errors=True))
+        self.assertEqual(self.windows(["set", "DEMP", "2"], d.path, env).returncode, 0)
+        r = self.windows(["get", "DEMP"], d.path, env)
+        self.assertEqual((r.returncode, r.stdout.strip(), r.stderr), (0, b"2", b""))
+        with open(state, "rb") as f:
+            self.assertIn(b"0x46, 0x2", f.read())
 
     def test_state_file_shared_by_parallel_runs(self):
         """Runs at once over one state file, each setting its own register: the file's lock on
