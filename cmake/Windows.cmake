@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows build: evm5170ctl.exe (the C++ runtime linked in, so it needs no DLL beyond
 # Windows' own), the simulated board Ostrel.dll, OstrelRemote.dll, and the folder to copy to a
 # PC with its zip. Included from the top CMakeLists.txt in place of the Linux build.

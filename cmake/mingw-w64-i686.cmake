@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # 32-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-i686): the board vendor's access
 # library is a 32-bit DLL, and a process loads only DLLs of its own width.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole-file reader and writer of textfiles.h on POSIX systems.
 #include "textfiles.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole-file reader and writer of textfiles.h on Windows. Paths are in the system's ANSI
 // code page, as the C runtime gives them (command line, environment).
 #include "textfiles.h"

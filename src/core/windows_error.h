@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system's own text for a Windows error code, one line, in the user's language.
 #pragma once
 #ifdef _WIN32

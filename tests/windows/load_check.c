@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* load_check.exe DLL TRACE: what loading a board library does before its first call, and what
  * the first call does. Prints one line after LoadLibrary and one after _init and _close: whether
  * Winsock is started in the process (a socket can be made) and whether the trace file exists.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // serve_break.exe: evm5170ctl's server over the board of EVM_BOARD_LIBRARY, stopped by
 // Ctrl+Break as a Windows console hands it to a program (SIGBREAK, through the C runtime).
 // For the tests under Wine, which cannot press the key. Exits with the server's status; a

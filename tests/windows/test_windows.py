@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The Windows build under Wine, against the Linux build: evm5170ctl.exe with the simulated board
 Ostrel.dll and with OstrelRemote.dll, its server answering PyVISA and the Linux window, and the
 loader's rules. Every Windows program runs in one Wine prefix made for this run in the Windows
