@@ -18,8 +18,6 @@
 #include <QTimer>
 
 namespace {
-constexpr int kZeroFlags = 0x45;
-constexpr int kOverflowFlags = 0x56;
 constexpr int kLampOff = 0;
 constexpr int kLampOverflow = 1;
 constexpr int kLampZero = 2;
@@ -49,7 +47,7 @@ bool TForm1::readAll()
         RegViewForm->ShowRegisterRow(row, shadow.bytes[size_t(row)]);
     if (count < evm::RegisterCount)
         return false;
-    showFlags(read[kZeroFlags - evm::FirstRegister], read[kOverflowFlags - evm::FirstRegister]);
+    showFlags(read[evm::ZeroFlagRegister - evm::FirstRegister], read[evm::OverflowFlagRegister - evm::FirstRegister]);
     return true;
 }
 
@@ -57,7 +55,7 @@ bool TForm1::readFlags()
 {
     uint8_t zero = 0;
     uint8_t overflow = 0;
-    if (!readRegister(kZeroFlags, zero) || !readRegister(kOverflowFlags, overflow))
+    if (!readRegister(evm::ZeroFlagRegister, zero) || !readRegister(evm::OverflowFlagRegister, overflow))
         return false;
     showFlags(zero, overflow);
     return true;

@@ -91,7 +91,7 @@ void TForm1::btnRESETClick()
 
 void TForm1::btnZeroReadClick()
 {
-    const uint8_t v = ReadRegister(0x45);
+    const uint8_t v = ReadRegister(evm::ZeroFlagRegister);
     for (int i = 0; i < 8; ++i)
         setLamp(zeroIndicators[i], (v >> i) & 1 ? kLampZero : kLampOff);
 }
@@ -105,7 +105,7 @@ void TForm1::btnZeroClrClick()
 void TForm1::btnOVFReadClick()
 {
     // Bits 7 and 6 of 0x56 are not flags and are not shown.
-    const uint8_t v = ReadRegister(0x56);
+    const uint8_t v = ReadRegister(evm::OverflowFlagRegister);
     for (int i = 0; i < 6; ++i)
         setLamp(overflowIndicators[i], (v >> i) & 1 ? kLampOverflow : kLampOff);
 }

@@ -14,6 +14,10 @@ constexpr int LastRegister = 0x5E;
 constexpr int RegisterCount = LastRegister - FirstRegister + 1; // 31
 constexpr int ShadowSize = 32;                                  // entry 31 has no register behind it
 
+// The two registers of status flags: the DACs' zero flags and the ADCs' overflow flags.
+constexpr int ZeroFlagRegister = 0x45;
+constexpr int OverflowFlagRegister = 0x56;
+
 inline constexpr bool isChipRegister(int64_t reg) { return reg >= FirstRegister && reg <= LastRegister; }
 
 // What a field is to the program: a setting it may write, a reset trigger
@@ -38,7 +42,7 @@ const RegisterField *findField(std::string_view name); // ASCII letters in any c
 using BitNameTable = std::array<std::array<std::string, 8>, ShadowSize>;
 const BitNameTable &registerBitNames();
 
-// A chip register that holds the chip's status flags and no setting (0x45, 0x56): a write
+// A chip register that holds the chip's status flags and no setting: a write
 // there sets nothing, so no setup writes it.
 bool isStatusFlagRegister(int reg);
 
