@@ -48,7 +48,9 @@ mkdir -p "$home"
 run() { env -i PATH=/usr/bin:/bin HOME="$home" XDG_STATE_HOME="$home/state" XDG_CONFIG_HOME="$home/config" LANG=C.UTF-8 "$@"; }
 [ "$(run "$root/usr/bin/evm5170ctl" --version)" = "evm5170ctl $version" ] || fail "evm5170ctl --version: $(run "$root/usr/bin/evm5170ctl" --version)"
 [ "$(run "$root/usr/bin/evm5170" --version)" = "evm5170 $version" ] || fail "evm5170 --version: $(run "$root/usr/bin/evm5170" --version 2>&1)"
-run "$root/usr/bin/evm5170ctl" --help | grep -q '^Commands:' || fail "evm5170ctl --help"
+# Each output is taken whole before it is searched: grep -q ends at its first match, and a
+# program still writing into the pipe would then die of SIGPIPE and fail the pipeline.
+grep -q '^Commands:' <<<"$(run "$root/usr/bin/evm5170ctl" --help)" || fail "evm5170ctl --help"
 # No display at all: the help comes without the toolkit looking for one.
 help=$(run "$root/usr/bin/evm5170" --help 2>&1) || fail "evm5170 --help failed: $help"
 echo "$help" | grep -q -- '--version' && echo "$help" | grep -q 'EVM_BOARD_LIBRARY' || fail "evm5170 --help: $help"
@@ -59,7 +61,7 @@ err=$(run QT_QPA_PLATFORM=offscreen OSTREL_SIM_TRACE="$work/refused" "$root/usr/
 [ ! -e "$work/refused" ] || fail "evm5170 --frobnicate loaded the board library"
 
 # The tool finds the packaged simulator and keeps the chip in the default state file.
-run "$root/usr/bin/evm5170ctl" info | grep -qx "library: $boards/libOstrel.so" || fail "info: $(run "$root/usr/bin/evm5170ctl" info 2>&1)"
+grep -qx "library: $boards/libOstrel.so" <<<"$(run "$root/usr/bin/evm5170ctl" info)" || fail "info: $(run "$root/usr/bin/evm5170ctl" info 2>&1)"
 run "$root/usr/bin/evm5170ctl" set DEMP 2 || fail "set DEMP 2"
 [ "$(run "$root/usr/bin/evm5170ctl" get DEMP)" = 2 ] || fail "get DEMP after set DEMP 2 in another run"
 state="$home/state/evm5170/sim-state.csv"
