@@ -110,6 +110,7 @@ class Dir:
 # Every command of the tool, in one run over one state file, so each sees what the last left.
 SCRIPT = b"0x41, 0x12\r\nsleep, 1\r\n72 200\r\n$44, 0XFF\r\n"
 STDIN_SCRIPT = b"0x4A, 0x21\r\n0x4B, 0x22\r\n"
+# Every command of the tool, its failures among them, and the forms of values it takes.
 COMMANDS = [
     (["info"], b""),
     (["read", "0x46"], b""),
@@ -135,6 +136,18 @@ COMMANDS = [
     (["write", "0x46"], b""),
     (["run", "missing.txt"], b""),
     (["bogus"], b""),
+    (["show"], b""),
+    (["show", "DEMP", "ATDA1"], b""),
+    (["set", "DEMP", "32kHz"], b""),
+    (["set", "ATDA1", "-12.5dB"], b""),
+    (["get", "DEPM"], b""),
+    (["export", "--format", "c", "-"], b""),
+    (["export", "--format", "json", "--changed", "-"], b""),
+    (["export", "--format", "i2cset", "-"], b""),
+    (["export", "--format", "python", "-"], b""),
+    (["export", "--format", "script", "setup.txt"], b""),
+    (["run", "setup.txt"], b""),
+    (["--version"], b""),
     (["help", "serve"], b""),
     (["help"], b""),
 ]
